@@ -1,0 +1,20 @@
+# Shared helpers for the CI scripts.
+
+# Installs the named Debian packages that are missing; does nothing when all
+# are present, so it is safe to call again.
+ensure_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  if ((${#missing[@]} > 0)); then
+    echo "Installing: ${missing[*]}"
+    if [[ -z ${ENSURE_PACKAGES_UPDATED:-} ]]; then
+      apt-get update -q
+      ENSURE_PACKAGES_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}

@@ -1,0 +1,165 @@
+// Table-driven AES-128: key schedules and one-block transforms.
+#include "cipher/rijndael.hpp"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "cipher/tables.hpp"
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#define AES_ALWAYS_INLINE __forceinline
+#else
+#define AES_ALWAYS_INLINE [[gnu::always_inline]] inline
+#endif
+
+namespace {
+
+using namespace rijndael_tables;
+
+using State = std::array<std::uint32_t, 4>;
+
+// Big-endian packing by shifts: the same on every host byte order.
+AES_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
+  p[0] = static_cast<std::uint8_t>(w >> 24);
+  p[1] = static_cast<std::uint8_t>(w >> 16);
+  p[2] = static_cast<std::uint8_t>(w >> 8);
+  p[3] = static_cast<std::uint8_t>(w);
+}
+
+// The four round tables and the S-box table of one direction, and how far
+// apart the columns are that feed one output column: encryption takes bytes
+// from columns k, k+1, k+2, k+3 (ShiftRows), decryption from k, k-1, k-2, k-3
+// (InvShiftRows), which modulo 4 is a step of 3.
+struct Direction {
+  const Table& t0;
+  const Table& t1;
+  const Table& t2;
+  const Table& t3;
+  const Table& sbox;
+  unsigned step;
+};
+
+constexpr Direction forward{Te0, Te1, Te2, Te3, Te4, 1};
+constexpr Direction inverse{Td0, Td1, Td2, Td3, Td4, 3};
+
+// One output column of a full round: byte 3 of a, byte 2 of b, byte 1 of c,
+// byte 0 of d, each through its round table, plus the round-key word.
+template <const Direction& D>
+AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                            std::uint32_t d, std::uint32_t roundKey) {
+  return D.t0[a >> 24] ^ D.t1[(b >> 16) & 0xff] ^ D.t2[(c >> 8) & 0xff] ^ D.t3[d & 0xff] ^ roundKey;
+}
+
+// The same bytes through the S-box alone (no MixColumns): the last round.
+template <const Direction& D>
+AES_ALWAYS_INLINE std::uint32_t finalColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                            std::uint32_t d, std::uint32_t roundKey) {
+  return (D.sbox[a >> 24] & 0xff000000U) ^ (D.sbox[(b >> 16) & 0xff] & 0x00ff0000U) ^
+         (D.sbox[(c >> 8) & 0xff] & 0x0000ff00U) ^ (D.sbox[d & 0xff] & 0x000000ffU) ^ roundKey;
+}
+
+template <const Direction& D, auto column>
+AES_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* roundKey) {
+  constexpr unsigned k1 = D.step % 4;
+  constexpr unsigned k2 = (2 * D.step) % 4;
+  constexpr unsigned k3 = (3 * D.step) % 4;
+  t[0] = column(s[0], s[k1], s[k2], s[k3], roundKey[0]);
+  t[1] = column(s[1], s[(1 + k1) % 4], s[(1 + k2) % 4], s[(1 + k3) % 4], roundKey[1]);
+  t[2] = column(s[2], s[(2 + k1) % 4], s[(2 + k2) % 4], s[(2 + k3) % 4], roundKey[2]);
+  t[3] = column(s[3], s[(3 + k1) % 4], s[(3 + k2) % 4], s[(3 + k3) % 4], roundKey[3]);
+}
+
+// Ten rounds written out, the state alternating between s and t so that no
+// round copies it. Reads all of `input` before writing `output`, so the two
+// may be the same buffer.
+template <const Direction& D>
+AES_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_t* input,
+                                   std::uint8_t* output) {
+  constexpr auto full = roundColumn<D>;
+  constexpr auto last = finalColumn<D>;
+  State s{loadWord(input) ^ rk[0], loadWord(input + 4) ^ rk[1], loadWord(input + 8) ^ rk[2],
+          loadWord(input + 12) ^ rk[3]};
+  State t;
+  round<D, full>(s, t, rk + 4);
+  round<D, full>(t, s, rk + 8);
+  round<D, full>(s, t, rk + 12);
+  round<D, full>(t, s, rk + 16);
+  round<D, full>(s, t, rk + 20);
+  round<D, full>(t, s, rk + 24);
+  round<D, full>(s, t, rk + 28);
+  round<D, full>(t, s, rk + 32);
+  round<D, full>(s, t, rk + 36);
+  round<D, last>(t, s, rk + 40);
+  storeWord(output, s[0]);
+  storeWord(output + 4, s[1]);
+  storeWord(output + 8, s[2]);
+  storeWord(output + 12, s[3]);
+}
+
+// InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
+// so that the inverse S-box folded into Td0..Td3 cancels it.
+AES_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
+  return Td0[Te4[w >> 24] & 0xff] ^ Td1[Te4[(w >> 16) & 0xff] & 0xff] ^
+         Td2[Te4[(w >> 8) & 0xff] & 0xff] ^ Td3[Te4[w & 0xff] & 0xff];
+}
+
+}  // namespace
+
+void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
+  std::uint32_t* rk = roundKeys.data();
+  for (std::size_t i = 0; i < 4; ++i) {
+    rk[i] = loadWord(key.data() + 4 * i);
+  }
+  // rk[4i+4] = rk[4i] ^ SubWord(RotWord(rk[4i+3])) ^ rcon[i], then the rest
+  // of the round key by running XOR.
+  for (std::size_t i = 0; i < rcon.size(); ++i, rk += 4) {
+    const std::uint32_t temp = rk[3];
+    rk[4] = rk[0] ^ (Te4[(temp >> 16) & 0xff] & 0xff000000U) ^
+            (Te4[(temp >> 8) & 0xff] & 0x00ff0000U) ^ (Te4[temp & 0xff] & 0x0000ff00U) ^
+            (Te4[temp >> 24] & 0x000000ffU) ^ rcon[i];
+    rk[5] = rk[1] ^ rk[4];
+    rk[6] = rk[2] ^ rk[5];
+    rk[7] = rk[3] ^ rk[6];
+  }
+}
+
+void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept {
+  cipherBlock<forward>(roundKeys.data(), input.data(), output.data());
+}
+
+void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
+  rijndaelKeySetupEnc(roundKeys, key);
+  std::uint32_t* rk = roundKeys.data();
+  // Reverse the order of the 11 round keys. Round keys 0 and 10 are used
+  // as they are; the others also go through InvMixColumns, done in the
+  // same pass.
+  for (std::size_t c = 0; c < 4; ++c) {
+    std::swap(rk[c], rk[40 + c]);
+  }
+  for (std::size_t i = 4, j = 36; i < j; i += 4, j -= 4) {
+    for (std::size_t c = 0; c < 4; ++c) {
+      const std::uint32_t low = rk[i + c];
+      rk[i + c] = invMixColumn(rk[j + c]);
+      rk[j + c] = invMixColumn(low);
+    }
+  }
+  for (std::size_t c = 20; c < 24; ++c) {
+    rk[c] = invMixColumn(rk[c]);
+  }
+}
+
+void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept {
+  cipherBlock<inverse>(roundKeys.data(), input.data(), output.data());
+}

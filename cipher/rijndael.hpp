@@ -1,0 +1,51 @@
+// AES-128 block cipher (Rijndael with a 128-bit key and block, 10 rounds),
+// table-driven, FIPS-197.
+//
+// Conventions for callers:
+// - Keys and blocks are 16 bytes, round-key arrays 44 words; the sizes are in
+//   the types, so plain arrays (std::uint8_t key[16], std::uint32_t rk[44])
+//   and std::array of those sizes pass directly and a wrong size does not
+//   compile.
+// - rijndaelKeySetupEnc/Dec write all 44 words of `roundKeys` and only read
+//   `key`. rijndaelEncrypt/Decrypt only read `roundKeys` and `input` and write
+//   the 16 bytes of `output`; `input` and `output` may be the same buffer
+//   (all input is read before any output is written), but must not overlap
+//   otherwise.
+// - The two schedules are not interchangeable: an array from
+//   rijndaelKeySetupEnc is for rijndaelEncrypt only, one from
+//   rijndaelKeySetupDec for rijndaelDecrypt only. Nothing marks which is which.
+// - Nothing fails, throws, allocates or keeps state between calls; any number
+//   of threads may call at once on separate output buffers.
+// - Not protected: the table lookups are indexed by key and data, so their
+//   timing is not constant and can leak both to an attacker sharing the
+//   machine's caches. The round keys are key material: the caller owns them
+//   and must wipe them when done.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+inline constexpr std::size_t aes_128_key_bytes = 16;
+inline constexpr std::size_t aes_block_bytes = 16;
+inline constexpr std::size_t aes_128_round_key_words = 44;
+
+// Key expansion, FIPS-197 section 5.2: round key r in words 4r to 4r+3,
+// words 0 to 3 are the key itself, bytes packed big-endian.
+void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
+
+// Enciphers one block with an array from rijndaelKeySetupEnc.
+void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept;
+
+// Round keys for the equivalent inverse cipher, FIPS-197 section 5.3.5: the
+// encryption round keys in reverse order, rounds 1 to 9 through InvMixColumns.
+void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
+
+// Deciphers one block with an array from rijndaelKeySetupDec.
+void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept;

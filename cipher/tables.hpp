@@ -1,0 +1,157 @@
+// Round tables of AES-128, private to the block cipher.
+//
+// Every table is computed by the compiler from its definition: GF(2^8)
+// arithmetic modulo x^8 + x^4 + x^3 + x + 1 and the S-box construction of
+// FIPS-197 section 5.1.1 (multiplicative inverse, then the affine map).
+// Nothing here runs at program start; the static_asserts below pin the
+// results to the published values.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace rijndael_tables {
+
+using Table = std::array<std::uint32_t, 256>;
+using ByteTable = std::array<std::uint8_t, 256>;
+
+// Multiplication by x (that is, by 2) in GF(2^8).
+constexpr std::uint8_t xtime(std::uint8_t a) {
+  return static_cast<std::uint8_t>((a << 1) ^ ((a & 0x80U) != 0 ? 0x1bU : 0U));
+}
+
+// Multiplication in GF(2^8), shift-and-add.
+constexpr std::uint8_t gmul(std::uint8_t a, std::uint8_t b) {
+  std::uint8_t product = 0;
+  for (; b != 0; b = static_cast<std::uint8_t>(b >> 1), a = xtime(a)) {
+    if ((b & 1U) != 0) {
+      product ^= a;
+    }
+  }
+  return product;
+}
+
+// Multiplicative inverse as a^254 (a^255 = 1 for a != 0); 0 maps to 0.
+constexpr std::uint8_t ginverse(std::uint8_t a) {
+  std::uint8_t result = 1;
+  for (int bit = 7; bit >= 0; --bit) {
+    result = gmul(result, result);
+    if (((254U >> bit) & 1U) != 0) {
+      result = gmul(result, a);
+    }
+  }
+  return a == 0 ? 0 : result;
+}
+
+// FIPS-197 section 5.1.1: inverse, then the affine transformation.
+constexpr std::uint8_t sboxEntry(std::uint8_t x) {
+  const std::uint8_t b = ginverse(x);
+  return static_cast<std::uint8_t>(b ^ std::rotl(b, 1) ^ std::rotl(b, 2) ^ std::rotl(b, 3) ^
+                                   std::rotl(b, 4) ^ 0x63U);
+}
+
+constexpr ByteTable makeSbox() {
+  ByteTable s{};
+  for (std::size_t x = 0; x < 256; ++x) {
+    s[x] = sboxEntry(static_cast<std::uint8_t>(x));
+  }
+  return s;
+}
+
+inline constexpr ByteTable S = makeSbox();
+
+constexpr ByteTable makeInverseSbox() {
+  ByteTable si{};
+  for (std::size_t x = 0; x < 256; ++x) {
+    si[S[x]] = static_cast<std::uint8_t>(x);
+  }
+  return si;
+}
+
+inline constexpr ByteTable Si = makeInverseSbox();
+
+// Four bytes, most significant first.
+constexpr std::uint32_t word(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+  return (std::uint32_t{b0} << 24) ^ (std::uint32_t{b1} << 16) ^ (std::uint32_t{b2} << 8) ^
+         std::uint32_t{b3};
+}
+
+// Column (m0·v, m1·v, m2·v, m3·v) for v = box[x], one entry per byte value x.
+constexpr Table makeColumnTable(const ByteTable& box, std::uint8_t m0, std::uint8_t m1,
+                                std::uint8_t m2, std::uint8_t m3) {
+  Table t{};
+  for (std::size_t x = 0; x < 256; ++x) {
+    const std::uint8_t v = box[x];
+    t[x] = word(gmul(m0, v), gmul(m1, v), gmul(m2, v), gmul(m3, v));
+  }
+  return t;
+}
+
+constexpr Table rotateRight(const Table& source, int bits) {
+  Table t{};
+  for (std::size_t x = 0; x < 256; ++x) {
+    t[x] = std::rotr(source[x], bits);
+  }
+  return t;
+}
+
+// Encryption: SubBytes and MixColumns (2, 1, 1, 3) folded into one lookup.
+alignas(64) inline constexpr Table Te0 = makeColumnTable(S, 2, 1, 1, 3);
+alignas(64) inline constexpr Table Te1 = rotateRight(Te0, 8);
+alignas(64) inline constexpr Table Te2 = rotateRight(Te0, 16);
+alignas(64) inline constexpr Table Te3 = rotateRight(Te0, 24);
+// The S-box in all four bytes: final encryption round, key expansion, and
+// the S-box step of the decryption key schedule.
+alignas(64) inline constexpr Table Te4 = makeColumnTable(S, 1, 1, 1, 1);
+
+// Decryption: InvSubBytes and InvMixColumns (e, 9, d, b) folded together.
+alignas(64) inline constexpr Table Td0 = makeColumnTable(Si, 0x0e, 0x09, 0x0d, 0x0b);
+alignas(64) inline constexpr Table Td1 = rotateRight(Td0, 8);
+alignas(64) inline constexpr Table Td2 = rotateRight(Td0, 16);
+alignas(64) inline constexpr Table Td3 = rotateRight(Td0, 24);
+alignas(64) inline constexpr Table Td4 = makeColumnTable(Si, 1, 1, 1, 1);
+
+// Round constants x^(i-1) in GF(2^8), in the most significant byte.
+constexpr std::array<std::uint32_t, 10> makeRcon() {
+  std::array<std::uint32_t, 10> r{};
+  std::uint8_t power = 1;
+  for (auto& entry : r) {
+    entry = std::uint32_t{power} << 24;
+    power = xtime(power);
+  }
+  return r;
+}
+
+inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
+
+// Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
+static_assert(S[0x00] == 0x63 && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
+static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
+static_assert(Te0[0] == 0xc66363a5U);
+static_assert(Te1[0] == 0xa5c66363U);
+static_assert(Te2[0] == 0x63a5c663U);
+static_assert(Te3[0] == 0x6363a5c6U);
+static_assert(Te4[0] == 0x63636363U && Te4[1] == 0x7c7c7c7cU);
+static_assert(Td0[0] == 0x51f4a750U);
+static_assert(Td1[0] == 0x5051f4a7U);
+static_assert(Td2[0] == 0xa75051f4U);
+static_assert(Td3[0] == 0xf4a75051U);
+static_assert(Td4[0] == 0x52525252U && Td4[1] == 0x09090909U);
+static_assert(rcon == std::array<std::uint32_t, 10>{0x01000000U, 0x02000000U, 0x04000000U,
+                                                    0x08000000U, 0x10000000U, 0x20000000U,
+                                                    0x40000000U, 0x80000000U, 0x1b000000U,
+                                                    0x36000000U});
+
+constexpr bool inverseUndoesSbox() {
+  for (std::size_t x = 0; x < 256; ++x) {
+    if (Si[S[x]] != x || S[Si[x]] != x) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(inverseUndoesSbox(), "the inverse S-box must undo the S-box for all 256 values");
+
+}  // namespace rijndael_tables

@@ -1,0 +1,10 @@
+# The project's warning set, attached to its own targets (never to GoogleTest).
+add_library(aes128_warnings INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(aes128_warnings INTERFACE -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
+  if(AES_WARNINGS_AS_ERRORS)
+    target_compile_options(aes128_warnings INTERFACE -Werror)
+  endif()
+elseif(MSVC)
+  target_compile_options(aes128_warnings INTERFACE /W4 $<$<BOOL:${AES_WARNINGS_AS_ERRORS}>:/WX>)
+endif()
