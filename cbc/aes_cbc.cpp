@@ -29,7 +29,7 @@ void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const 
   Block chain;
   rijndaelKeySetupEnc(roundKeys, key);
   std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / aes_block_bytes;
+  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
   for (std::uint32_t b = 0; b < blocks; ++b) {
     std::uint8_t* block = data + std::size_t{b} * aes_block_bytes;
     xorBlock(chain.data(), block);
@@ -47,7 +47,7 @@ void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const 
   Block saved;
   rijndaelKeySetupDec(roundKeys, key);
   std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / aes_block_bytes;
+  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
   for (std::uint32_t b = 0; b < blocks; ++b) {
     const std::span<std::uint8_t, aes_block_bytes> block(data + std::size_t{b} * aes_block_bytes,
                                                          aes_block_bytes);
