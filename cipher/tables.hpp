@@ -19,7 +19,7 @@ using ByteTable = std::array<std::uint8_t, 256>;
 
 // Multiplication by x (that is, by 2) in GF(2^8).
 constexpr std::uint8_t xtime(std::uint8_t a) {
-  return static_cast<std::uint8_t>((a << 1) ^ ((a & 0x80U) != 0 ? 0x1bU : 0U));
+  return static_cast<std::uint8_t>((unsigned{a} << 1U) ^ ((a & 0x80U) != 0 ? 0x1bU : 0U));
 }
 
 // Multiplication in GF(2^8), shift-and-add.
