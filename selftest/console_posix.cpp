@@ -1,0 +1,166 @@
+// Single-key input on a POSIX terminal: for the length of the wait the
+// terminal is in non-canonical mode without echo, and its own settings are
+// put back however the wait ends (a key, a signal, a lost terminal).
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <iterator>
+
+#include "selftest/console.hpp"
+
+namespace {
+
+// File-scope because the signal handlers, which take no arguments, need them.
+termios originalSettings;
+termios keySettings;
+
+// Ends the process while the terminal is in key mode, so the terminal must be
+// restored first. SIGTSTP (Ctrl-Z) stops it instead, handled on its own.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+struct sigaction previousActions[std::size(handledSignals)];
+
+// The bytes of one key (an escape sequence, a multi-byte character) are sent
+// together; this long a gap after them means the key is complete, while a
+// person's next keypress comes much later.
+constexpr int keyTailGapMs = 30;
+constexpr unsigned char escape = 0x1B;
+
+extern "C" void restoreTerminalAndDie(int signalNumber);
+extern "C" void restoreTerminalAndStop(int signalNumber);
+
+struct sigaction waitAction(int signalNumber) {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  if (signalNumber == SIGTSTP) {
+    action.sa_handler = restoreTerminalAndStop;
+  } else {
+    // Default action back on entry and the signal left unblocked, so that
+    // raising it again in the handler ends the process at once.
+    action.sa_handler = restoreTerminalAndDie;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigaddset(&action.sa_mask, SIGTSTP);
+  }
+  return action;
+}
+
+// Only async-signal-safe calls: tcsetattr and raise. The parent then sees the
+// process killed by this signal, as it would without the handler.
+extern "C" void restoreTerminalAndDie(int signalNumber) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &originalSettings);
+  raise(signalNumber);
+}
+
+// Ctrl-Z: the shell gets its terminal back as it was while this process is
+// stopped, and the wait goes on in key mode after it is continued.
+extern "C" void restoreTerminalAndStop(int /*signalNumber*/) {
+  const int savedErrno = errno;
+  tcsetattr(STDIN_FILENO, TCSANOW, &originalSettings);
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, nullptr);
+  raise(SIGTSTP);
+  // SIGTSTP is blocked in its own handler: unblocking it stops the process
+  // here until SIGCONT.
+  sigset_t suspend;
+  sigemptyset(&suspend);
+  sigaddset(&suspend, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);
+  const struct sigaction resumed = waitAction(SIGTSTP);
+  sigaction(SIGTSTP, &resumed, nullptr);
+  tcsetattr(STDIN_FILENO, TCSANOW, &keySettings);
+  errno = savedErrno;
+}
+
+// Signals that arrived ignored stay ignored (a background job of a shell
+// without job control must not die of Ctrl-C).
+void installWaitHandlers() {
+  for (std::size_t i = 0; i < std::size(handledSignals); ++i) {
+    const struct sigaction action = waitAction(handledSignals[i]);
+    sigaction(handledSignals[i], &action, &previousActions[i]);
+    if (previousActions[i].sa_handler == SIG_IGN) {
+      sigaction(handledSignals[i], &previousActions[i], nullptr);
+    }
+  }
+}
+
+void restorePreviousHandlers() {
+  for (std::size_t i = 0; i < std::size(handledSignals); ++i) {
+    sigaction(handledSignals[i], &previousActions[i], nullptr);
+  }
+}
+
+// read() that goes on after signals that only interrupted it.
+ssize_t readInput(unsigned char* buffer, std::size_t size) {
+  ssize_t count = 0;
+  do {
+    count = read(STDIN_FILENO, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+// Drops the rest of a key that sends several bytes, so that none of it is
+// left for the shell to read.
+void discardKeyTail() {
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  for (;;) {
+    const int ready = poll(&input, 1, keyTailGapMs);
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0 || (input.revents & POLLIN) == 0) {
+      return;
+    }
+    unsigned char tail[32];
+    if (readInput(tail, sizeof tail) <= 0) {
+      return;
+    }
+  }
+}
+
+// An escape sequence starts with ESC, a multi-byte character with a byte
+// above ASCII; any other key is a single byte.
+bool mayStartLongerKey(unsigned char first) {
+  return first == escape || first >= 0x80;
+}
+
+void readKey() {
+  unsigned char first = 0;
+  // Zero or an error (EIO) means the terminal is gone: nothing to wait for.
+  if (readInput(&first, 1) == 1 && mayStartLongerKey(first)) {
+    discardKeyTail();
+  }
+}
+
+}  // namespace
+
+namespace console {
+
+void waitForKeypress() {
+  if (tcgetattr(STDIN_FILENO, &originalSettings) != 0) {
+    // Not a terminal (a pipe, a file, /dev/null, closed): one byte or none.
+    unsigned char byte = 0;
+    static_cast<void>(readInput(&byte, 1));
+    return;
+  }
+  keySettings = originalSettings;
+  // ISIG stays on, so Ctrl-C and Ctrl-Z act as in any console program; IEXTEN
+  // and IXON go, so that Ctrl-V, Ctrl-S and Ctrl-Q count as keys.
+  keySettings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+  keySettings.c_iflag &= ~static_cast<tcflag_t>(IXON);
+  keySettings.c_cc[VMIN] = 1;
+  keySettings.c_cc[VTIME] = 0;
+
+  // Handlers first: from the moment the settings change, any ending restores them.
+  installWaitHandlers();
+  tcsetattr(STDIN_FILENO, TCSANOW, &keySettings);
+  readKey();
+  tcsetattr(STDIN_FILENO, TCSANOW, &originalSettings);
+  restorePreviousHandlers();
+}
+
+}  // namespace console
