@@ -41,7 +41,8 @@ struct sigaction waitAction(int signalNumber) {
     // Default action back on entry and the signal left unblocked, so that
     // raising it again in the handler ends the process at once.
     action.sa_handler = restoreTerminalAndDie;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    // The flags are unsigned constants in some C libraries, sa_flags is an int.
+    action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
     sigaddset(&action.sa_mask, SIGTSTP);
   }
   return action;
