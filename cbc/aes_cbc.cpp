@@ -23,8 +23,10 @@ void xorBlock(std::uint8_t* target, const std::uint8_t* source) {
 
 }  // namespace
 
-void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                         std::uint8_t* data, std::uint32_t length) noexcept {
+void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
+                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                         std::uint32_t length) noexcept {
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
   Block chain;
   rijndaelKeySetupEnc(roundKeys, key);
@@ -40,8 +42,10 @@ void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const 
   secure_wipe(chain);
 }
 
-void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                         std::uint8_t* data, std::uint32_t length) noexcept {
+void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
+                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                         std::uint32_t length) noexcept {
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
   Block chain;
   Block saved;

@@ -23,8 +23,10 @@
 #include <cstdint>
 #include <span>
 
-void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                         std::uint8_t* data, std::uint32_t length) noexcept;
+void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
+                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                         std::uint32_t length) noexcept;
 
-void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                         std::uint8_t* data, std::uint32_t length) noexcept;
+void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
+                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                         std::uint32_t length) noexcept;
