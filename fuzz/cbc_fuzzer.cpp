@@ -6,9 +6,10 @@
 // the data may run past it.
 //
 // Checked on every input:
-// - encryption changes exactly the first length / 16 whole blocks; every byte
-//   after them (the trailing length % 16 and any data past the length) keeps
-//   its plaintext value;
+// - encryption turns the first length / 16 whole blocks into the ciphertext
+//   of the independent reference model (tests/support); every byte after
+//   them (the trailing length % 16 and any data past the length) keeps its
+//   plaintext value;
 // - decryption with the same key and IV restores all the data;
 // - guard bytes on both sides of the buffer survive both calls;
 // - with fewer than 16 bytes the calls also accept a null buffer.
@@ -23,6 +24,7 @@
 
 #include "cbc/aes_cbc.hpp"
 #include "cipher/rijndael.hpp"
+#include "support/reference_aes.hpp"
 
 namespace {
 
@@ -114,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
 
   aes_128_cbc_encrypt(key, iv, data.data(), length);
   buffer.requireGuardsIntact("guard bytes after encryption");
+  const std::span<const std::uint8_t> wholeBlocks = plaintext.first(wholeBytes);
+  std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
+  reference::cbc_encrypt(key, iv, expected);
+  require("ciphertext against the reference model", expected, data.first(wholeBytes));
   require("bytes after the whole blocks, after encryption", plaintext.subspan(wholeBytes),
           data.subspan(wholeBytes));
 
