@@ -1,0 +1,154 @@
+// Properties of the CBC functions, and a random differential test of both
+// against the reference model.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cbc/aes_cbc.hpp"
+#include "cipher/rijndael.hpp"
+#include "support/reference_aes.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using test_support::Block;
+using test_support::Bytes;
+using test_support::same_bytes;
+using test_support::SeededRandom;
+using test_support::to_hex;
+
+struct CbcDirection {
+  const char* name;
+  bool encrypt;
+  decltype(&aes_128_cbc_encrypt) library;
+  decltype(&reference::cbc_encrypt) reference;
+};
+
+constexpr std::array<CbcDirection, 2> directions{{
+    {"Encrypt", true, aes_128_cbc_encrypt, reference::cbc_encrypt},
+    {"Decrypt", false, aes_128_cbc_decrypt, reference::cbc_decrypt},
+}};
+
+// Runs the library over `length` bytes at `offset` in `buffer`. The whole
+// blocks must come out as the reference makes them, every other byte of the
+// buffer (the partial block at the end and the guards around) unchanged, and
+// the key and IV as they were.
+::testing::AssertionResult matches_reference(const CbcDirection& direction, const Block& key,
+                                             const Block& iv, Bytes& buffer, std::size_t offset,
+                                             std::uint32_t length, const std::string& what) {
+  const std::string context = what + ", " + direction.name;
+  Bytes expected = buffer;
+  direction.reference(key, iv,
+                      std::span<std::uint8_t>(expected).subspan(
+                          offset, length / aes_block_bytes * aes_block_bytes));
+  const Block key_before = key;
+  const Block iv_before = iv;
+  direction.library(key, iv, buffer.data() + offset, length);
+  if (auto result = same_bytes(context + ": buffer", expected, buffer); !result) {
+    return result;
+  }
+  if (auto result = same_bytes(context + ": key after the call", key_before, key); !result) {
+    return result;
+  }
+  return same_bytes(context + ": IV after the call", iv_before, iv);
+}
+
+class Cbc : public ::testing::TestWithParam<CbcDirection> {};
+
+TEST_P(Cbc, ChangesOnlyTheWholeBlocksOfLength) {
+  SeededRandom random;
+  const Block key = random.block();
+  const Block iv = random.block();
+  // An odd guard also puts the data at an odd address.
+  constexpr std::size_t guard = 17;
+  for (const std::uint32_t length : {0u, 15u, 16u, 40u}) {
+    Bytes buffer = random.bytes(guard + length + guard);
+    EXPECT_TRUE(matches_reference(GetParam(), key, iv, buffer, guard, length,
+                                  "length " + std::to_string(length)));
+  }
+}
+
+TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
+  const CbcDirection& direction = GetParam();
+  SeededRandom random;
+  const Block key = random.block();
+  const Block iv = random.block();
+  const Bytes input = random.bytes(5 * aes_block_bytes);
+  const auto length = static_cast<std::uint32_t>(input.size());
+
+  Bytes whole = input;
+  direction.library(key, iv, whole.data(), length);
+  Bytes again = input;
+  direction.library(key, iv, again.data(), length);
+  EXPECT_TRUE(same_bytes("second call", whole, again));
+
+  Bytes pieces = input;
+  Block chain = iv;
+  for (std::size_t offset = 0; offset < pieces.size(); offset += aes_block_bytes) {
+    const std::span<std::uint8_t, aes_block_bytes> block(&pieces[offset], aes_block_bytes);
+    Block before;
+    std::copy(block.begin(), block.end(), before.begin());
+    direction.library(key, chain, block.data(), aes_block_bytes);
+    // The next chaining value is this block's ciphertext.
+    if (direction.encrypt) {
+      std::copy(block.begin(), block.end(), chain.begin());
+    } else {
+      chain = before;
+    }
+  }
+  EXPECT_TRUE(same_bytes("one-block calls chained by hand", whole, pieces));
+}
+
+INSTANTIATE_TEST_SUITE_P(Aes128, Cbc, ::testing::ValuesIn(directions), test_support::NameOfParam());
+
+// A wrong IV enters only the first block's XOR, so only that block is off,
+// and by exactly the difference of the IVs.
+TEST(CbcDecrypt, WrongIvGarblesOnlyTheFirstBlock) {
+  SeededRandom random;
+  const Block key = random.block();
+  const Block iv = random.block();
+  const Block wrong_iv = random.block();
+  const Bytes plaintext = random.bytes(4 * aes_block_bytes);
+  Bytes data = plaintext;
+  const auto length = static_cast<std::uint32_t>(data.size());
+  aes_128_cbc_encrypt(key, iv, data.data(), length);
+  aes_128_cbc_decrypt(key, wrong_iv, data.data(), length);
+  Bytes expected = plaintext;
+  for (std::size_t j = 0; j < aes_block_bytes; ++j) {
+    expected[j] ^= static_cast<std::uint8_t>(iv[j] ^ wrong_iv[j]);
+  }
+  EXPECT_TRUE(same_bytes("deciphered with IV " + to_hex(wrong_iv) + " instead of " + to_hex(iv),
+                         expected, data));
+}
+
+// Random keys, IVs, lengths (whole blocks or not) and start offsets, with
+// guard bytes on both sides; encryption, then decryption of its result.
+TEST(CbcDifferential, RandomBuffersMatchReferenceAndRoundTrip) {
+  SeededRandom random;
+  constexpr int cases = 3000;
+  constexpr std::size_t max_length = 300;
+  constexpr std::size_t max_offset = 32;
+  constexpr std::size_t guard_after = 16;
+  for (int n = 0; n < cases; ++n) {
+    const Block key = random.block();
+    const Block iv = random.block();
+    const auto length = static_cast<std::uint32_t>(random.up_to(max_length));
+    const std::size_t offset = 1 + random.up_to(max_offset - 1);
+    const Bytes original = random.bytes(offset + length + guard_after);
+    const std::string what = "case " + std::to_string(n) + ", length " + std::to_string(length) +
+                             ", offset " + std::to_string(offset) + ", key " + to_hex(key) +
+                             ", IV " + to_hex(iv);
+    Bytes buffer = original;
+    for (const CbcDirection& direction : directions) {
+      ASSERT_TRUE(matches_reference(direction, key, iv, buffer, offset, length, what));
+    }
+    ASSERT_TRUE(same_bytes(what + ": decrypt after encrypt", original, buffer));
+  }
+}
+
+}  // namespace

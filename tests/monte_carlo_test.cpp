@@ -1,0 +1,100 @@
+// The AESAVS Monte Carlo tests for AES-128 (section 6.4 of the AESAVS
+// document): 100 records, each the last output of 1000 chained operations
+// whose key, IV and input come from the record before.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cbc/aes_cbc.hpp"
+#include "cipher/rijndael.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using test_support::Block;
+using test_support::Record;
+
+constexpr std::size_t inner_iterations = 1000;
+constexpr std::size_t outer_iterations = 100;
+
+// The last output of the inner loop and the one before it.
+using LastTwo = std::pair<Block, Block>;
+
+// ECB: each output is the next input.
+LastTwo ecb_inner_loop(bool encrypt, const Block& key, Block text) {
+  std::array<std::uint32_t, aes_128_round_key_words> round_keys;
+  (encrypt ? rijndaelKeySetupEnc : rijndaelKeySetupDec)(round_keys, key);
+  Block previous{};
+  for (std::size_t j = 0; j < inner_iterations; ++j) {
+    previous = text;
+    (encrypt ? rijndaelEncrypt : rijndaelDecrypt)(round_keys, text, text);
+  }
+  return {text, previous};
+}
+
+// CBC, one block per call with the chaining done here: input j+1 is output
+// j-1 (the IV for j = 0), and the chaining value is the previous ciphertext,
+// which is the output when encrypting and the input when decrypting.
+LastTwo cbc_inner_loop(bool encrypt, const Block& key, const Block& iv, Block input) {
+  Block chain = iv;
+  Block previous_output = iv;
+  Block output{};
+  for (std::size_t j = 0; j < inner_iterations; ++j) {
+    output = input;
+    (encrypt ? aes_128_cbc_encrypt : aes_128_cbc_decrypt)(key, chain, output.data(),
+                                                          aes_block_bytes);
+    chain = encrypt ? output : input;
+    input = previous_output;
+    previous_output = output;
+  }
+  return {output, input};
+}
+
+struct MonteCarloSet {
+  const char* name;
+  const char* file;
+  bool cbc;
+  bool encrypt;
+};
+
+class MonteCarlo : public ::testing::TestWithParam<MonteCarloSet> {};
+
+TEST_P(MonteCarlo, AesavsProcedure) {
+  const MonteCarloSet& set = GetParam();
+  std::vector<Record> records = test_support::read_vector_file(set.file);
+  const std::string section = set.encrypt ? "ENCRYPT" : "DECRYPT";
+  std::erase_if(records, [&](const Record& record) { return record.section != section; });
+  ASSERT_EQ(records.size(), outer_iterations);
+
+  const char* input_name = set.encrypt ? "PLAINTEXT" : "CIPHERTEXT";
+  const char* output_name = set.encrypt ? "CIPHERTEXT" : "PLAINTEXT";
+  Block key = records.front().block("KEY");
+  Block iv = set.cbc ? records.front().block("IV") : Block{};
+  Block input = records.front().block(input_name);
+  for (const Record& record : records) {
+    const auto [last, before_last] = set.cbc ? cbc_inner_loop(set.encrypt, key, iv, input)
+                                             : ecb_inner_loop(set.encrypt, key, input);
+    // Each record starts from the one before, so the first mismatch spoils the rest.
+    ASSERT_TRUE(test_support::same_bytes(record.where(), record.block(output_name), last));
+    for (std::size_t j = 0; j < key.size(); ++j) {
+      key[j] ^= last[j];
+    }
+    iv = last;
+    input = set.cbc ? before_last : last;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Aes128, MonteCarlo,
+    ::testing::Values(MonteCarloSet{"EcbEncrypt", "ECBMCT128.rsp", false, true},
+                      MonteCarloSet{"EcbDecrypt", "ECBMCT128.rsp", false, false},
+                      MonteCarloSet{"CbcEncrypt", "CBCMCT128.rsp", true, true},
+                      MonteCarloSet{"CbcDecrypt", "CBCMCT128.rsp", true, false}),
+    test_support::NameOfParam());
+
+}  // namespace

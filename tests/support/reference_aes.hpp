@@ -1,0 +1,36 @@
+// A plain AES-128 written straight from FIPS-197, the yardstick the library is
+// checked against. Byte-oriented state, one function per transformation, the
+// S-box computed from its definition; slow but easy to read against the
+// standard. It shares no code or tables with the library on purpose: a fault
+// copied into both would go unseen.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace reference {
+
+using Block = std::array<std::uint8_t, 16>;
+// One key-schedule word w[i] or one state column, first byte first.
+using Word = std::array<std::uint8_t, 4>;
+using KeySchedule = std::array<Word, 44>;
+
+// Key expansion, FIPS-197 section 5.2.
+KeySchedule expand_key(std::span<const std::uint8_t, 16> key);
+
+// Cipher (section 5.1) and InvCipher (section 5.3) of one block.
+Block encrypt_block(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
+Block decrypt_block(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
+
+// InvMixColumns (section 5.3.3) of one column.
+Word inv_mix_column(const Word& column);
+
+// CBC (NIST SP 800-38A section 6.2) in place; `data` must hold whole blocks,
+// otherwise std::invalid_argument is thrown.
+void cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                 std::span<std::uint8_t> data);
+void cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                 std::span<std::uint8_t> data);
+
+}  // namespace reference

@@ -1,0 +1,79 @@
+// What every test program shares: reading the vector files, hex, failure
+// messages that show the bytes, and seeded random data.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace test_support {
+
+using Bytes = std::vector<std::uint8_t>;
+using Block = std::array<std::uint8_t, 16>;
+
+// Throws std::invalid_argument on an odd count or a non-hex digit.
+Bytes from_hex(std::string_view hex);
+std::string to_hex(std::span<const std::uint8_t> bytes);
+std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word);
+
+// One record of a vector file: an unbroken run of "NAME = value" lines. Both
+// layouts in tests/vectors are made of these: CAVP response files put them
+// under [ENCRYPT] and [DECRYPT] headers, FIPS197.txt and RFC3602.txt have no
+// headers. Blank lines, '#' comments and headers end a record.
+struct Record {
+  std::string file;
+  int line = 0;
+  std::string section;  // "ENCRYPT", "DECRYPT" or empty
+  std::map<std::string, std::string, std::less<>> values;
+
+  // File, line, section and COUNT or CASE, to name the record in messages.
+  std::string where() const;
+  // These throw std::runtime_error, naming the record, if the value is
+  // missing or (for block) not 16 bytes.
+  Bytes bytes(std::string_view name) const;
+  Block block(std::string_view name) const;
+};
+
+// Reads a file of the vector directory; throws std::runtime_error if it is
+// missing or malformed.
+std::vector<Record> read_vector_file(std::string_view file_name);
+
+// Success if equal; otherwise names `what` and shows expected, produced and
+// their XOR in hex.
+::testing::AssertionResult same_bytes(std::string_view what, std::span<const std::uint8_t> expected,
+                                      std::span<const std::uint8_t> produced);
+
+// Names each instance of a value-parameterised test by its parameter's `name`.
+struct NameOfParam {
+  template <typename Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& param_info) const {
+    return param_info.param.name;
+  }
+};
+
+// Random test data from the seed in AES_TEST_SEED (decimal or 0x hex), or a
+// fixed default, so a failure can be replayed. While an instance lives, every
+// failure message shows the seed.
+class SeededRandom {
+ public:
+  SeededRandom();
+  Bytes bytes(std::size_t count);
+  Block block();
+  // Uniform in [0, bound].
+  std::size_t up_to(std::size_t bound);
+
+ private:
+  std::uint64_t seed_;
+  ::testing::ScopedTrace trace_;
+  std::mt19937_64 engine_;
+};
+
+}  // namespace test_support
