@@ -1,0 +1,231 @@
+// example4 in a real pseudo-terminal: the pause shows its prompt, waits for a
+// single unechoed key without Enter, and leaves the terminal's settings as it
+// found them however the wait ends.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utmp.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "child_process.hpp"
+
+namespace {
+
+using child_process::describeStatus;
+using child_process::hexComparison;
+using std::chrono::milliseconds;
+
+const std::string prompt = "Press any key to continue . . .";
+// The pty's output processing (ONLCR) turns the closing line feed into CR LF.
+const std::string lineEnd = "\r\n";
+constexpr milliseconds generous{10000};
+
+void expectSameSettings(const termios& before, const termios& after) {
+  EXPECT_EQ(before.c_iflag, after.c_iflag);
+  EXPECT_EQ(before.c_oflag, after.c_oflag);
+  EXPECT_EQ(before.c_cflag, after.c_cflag);
+  EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
+}
+
+// example4 started on the slave side of a new pseudo-terminal as its
+// controlling terminal. The slave stays open here, so its settings can be
+// read before and after, and its input queue inspected.
+class Example4InTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0, tcgetattr(slave_, &before_));
+    pid_ = child_process::start([this] {
+      close(master_);
+      // Ctrl-\ must not leave a core file behind.
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      login_tty(slave_);
+    });
+    ASSERT_GT(pid_, 0);
+  }
+
+  void TearDown() override {
+    if (pid_ > 0 && child_process::stillRunning(pid_)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(master_);
+    close(slave_);
+  }
+
+  // Reads what the terminal shows until `done` holds for it or `limit` passes.
+  std::string readScreen(const std::function<bool(const std::string&)>& done, milliseconds limit) {
+    std::string shown;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done(shown)) {
+      const auto left =
+          std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        break;
+      }
+      pollfd output{master_, POLLIN, 0};
+      if (poll(&output, 1, static_cast<int>(left.count())) <= 0) {
+        break;
+      }
+      char buffer[256];
+      const ssize_t count = read(master_, buffer, sizeof buffer);
+      if (count <= 0) {
+        break;
+      }
+      shown.append(buffer, static_cast<std::size_t>(count));
+    }
+    return shown;
+  }
+
+  // Everything the terminal shows within `limit`.
+  std::string readScreenFor(milliseconds limit) {
+    return readScreen([](const std::string&) { return false; }, limit);
+  }
+
+  // Up to the prompt, then until the program has put the terminal into key
+  // mode (the prompt is flushed just before), so that a key sent afterwards
+  // meets the settings of the wait rather than the line editor.
+  void awaitPause() {
+    const std::string shown =
+        readScreen([](const std::string& s) { return s.ends_with(prompt); }, generous);
+    ASSERT_TRUE(shown.ends_with(prompt)) << "no prompt:" << hexComparison(prompt, shown);
+    ASSERT_TRUE(child_process::stillRunning(pid_)) << "ended instead of waiting";
+    const auto deadline = std::chrono::steady_clock::now() + generous;
+    termios current{};
+    while (tcgetattr(slave_, &current) == 0 && (current.c_lflag & ICANON) != 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "terminal never left line mode";
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_EQ(0u, current.c_lflag & ECHO) << "key mode must not echo";
+    EXPECT_NE(0u, current.c_lflag & ISIG) << "key mode must keep Ctrl-C";
+  }
+
+  void type(const std::string& keys) {
+    ASSERT_EQ(static_cast<ssize_t>(keys.size()), write(master_, keys.data(), keys.size()));
+  }
+
+  int awaitEnd() {
+    const std::optional<int> status = child_process::waitForEnd(pid_, generous);
+    pid_ = -1;
+    EXPECT_TRUE(status.has_value()) << "still waiting after " << generous.count() << " ms";
+    return status.value_or(0);
+  }
+
+  // After the run: the settings are those found before it, and the terminal's
+  // input holds nothing left over (a line typed now reads back alone).
+  void expectTerminalAsFound() {
+    termios after{};
+    ASSERT_EQ(0, tcgetattr(slave_, &after));
+    expectSameSettings(before_, after);
+    type("\n");
+    pollfd input{slave_, POLLIN, 0};
+    ASSERT_EQ(1, poll(&input, 1, static_cast<int>(generous.count())));
+    char buffer[64];
+    const ssize_t count = read(slave_, buffer, sizeof buffer);
+    const std::string leftOver(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+    EXPECT_EQ("\n", leftOver) << hexComparison("\n", leftOver);
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  pid_t pid_ = -1;
+  termios before_{};
+};
+
+TEST_F(Example4InTerminal, WaitsForOneUnechoedKeyWithoutEnter) {
+  awaitPause();
+  EXPECT_EQ("", readScreenFor(milliseconds(300))) << "output while waiting";
+  EXPECT_TRUE(child_process::stillRunning(pid_)) << "did not wait for a key";
+  type("x");
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
+  // No echo of the key: the line end alone follows the prompt.
+  const std::string afterPrompt = readScreenFor(milliseconds(100));
+  EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
+  expectTerminalAsFound();
+}
+
+// Names parameterised cases by their `name` field.
+struct ByName {
+  template <typename Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+    return info.param.name;
+  }
+};
+
+// Keys that send several bytes: each is one keypress and nothing of it is
+// left for the next reader of the terminal.
+struct Key {
+  const char* name;
+  const char* bytes;
+};
+
+class Example4MultiByteKey : public Example4InTerminal,
+                             public ::testing::WithParamInterface<Key> {};
+
+TEST_P(Example4MultiByteKey, CountsAsOneKey) {
+  awaitPause();
+  type(GetParam().bytes);
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
+  const std::string afterPrompt = readScreenFor(milliseconds(100));
+  EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
+  expectTerminalAsFound();
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, Example4MultiByteKey,
+                         ::testing::Values(Key{"UpArrow", "\x1b[A"}, Key{"F1", "\x1bOP"},
+                                           Key{"F5", "\x1b[15~"},
+                                           Key{"HangulInUtf8", "\xed\x95\x9c"},
+                                           Key{"EscapeAlone", "\x1b"}),
+                         ByName());
+
+// Ways to end the wait by a signal: through the terminal's own keys (which
+// reach the program only because key mode keeps ISIG) or sent directly.
+struct Interruption {
+  const char* name;
+  int signalNumber;
+  const char* terminalKey;  // nullptr: sent with kill()
+};
+
+class Example4Interrupted : public Example4InTerminal,
+                            public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(Example4Interrupted, EndsByTheSignalWithTerminalRestored) {
+  const Interruption interruption = GetParam();
+  awaitPause();
+  if (interruption.terminalKey != nullptr) {
+    type(interruption.terminalKey);
+  } else {
+    ASSERT_EQ(0, kill(pid_, interruption.signalNumber));
+  }
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == interruption.signalNumber)
+      << describeStatus(status);
+  termios after{};
+  ASSERT_EQ(0, tcgetattr(slave_, &after));
+  expectSameSettings(before_, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Example4Interrupted,
+                         ::testing::Values(Interruption{"CtrlC", SIGINT, "\x03"},
+                                           Interruption{"CtrlBackslash", SIGQUIT, "\x1c"},
+                                           Interruption{"Sigterm", SIGTERM, nullptr},
+                                           Interruption{"Sighup", SIGHUP, nullptr}),
+                         ByName());
+
+}  // namespace
