@@ -2,7 +2,10 @@
 #include "cipher/rijndael.hpp"
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "cipher/tables.hpp"
@@ -19,17 +22,21 @@ using namespace rijndael_tables;
 
 using State = std::array<std::uint32_t, 4>;
 
-// Big-endian packing by shifts: the same on every host byte order.
+// Big-endian packing by shifts: the same on every host byte order. GCC and
+// Clang see one load and a byte swap in it.
 AES_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          std::uint32_t{p[3]};
 }
 
+// Stored as one 4-byte copy of the byte-swapped word on little-endian hosts:
+// written byte by byte, GCC 12 merged the 16 output bytes with 60-odd shifts
+// and ORs per block instead of four swaps and stores.
 AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
-  p[0] = static_cast<std::uint8_t>(w >> 24);
-  p[1] = static_cast<std::uint8_t>(w >> 16);
-  p[2] = static_cast<std::uint8_t>(w >> 8);
-  p[3] = static_cast<std::uint8_t>(w);
+  if constexpr (std::endian::native == std::endian::little) {
+    w = (w >> 24) | ((w >> 8) & 0x0000ff00U) | ((w << 8) & 0x00ff0000U) | (w << 24);
+  }
+  std::memcpy(p, &w, sizeof w);
 }
 
 // The four round tables and the S-box table of one direction, and how far
@@ -37,31 +44,38 @@ AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
 // from columns k, k+1, k+2, k+3 (ShiftRows), decryption from k, k-1, k-2, k-3
 // (InvShiftRows), which modulo 4 is a step of 3.
 struct Direction {
-  const Table& t0;
-  const Table& t1;
-  const Table& t2;
-  const Table& t3;
-  const Table& sbox;
+  const DirectionTables& tables;
   unsigned step;
 };
 
-constexpr Direction forward{Te0, Te1, Te2, Te3, Te4, 1};
-constexpr Direction inverse{Td0, Td1, Td2, Td3, Td4, 3};
+constexpr Direction forward{encryptionTables, 1};
+constexpr Direction inverse{decryptionTables, 3};
+
+// Byte n of w, counted from the least significant, as a table index. A cast
+// rather than a mask: with "& 0xff", GCC 12 picks the high-byte registers and
+// follows each with a needless zero-extension (12 more instructions a block).
+template <unsigned n>
+AES_ALWAYS_INLINE std::uint8_t byteAt(std::uint32_t w) {
+  return static_cast<std::uint8_t>(w >> (8 * n));
+}
 
 // One output column of a full round: byte 3 of a, byte 2 of b, byte 1 of c,
 // byte 0 of d, each through its round table, plus the round-key word.
 template <const Direction& D>
 AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
                                             std::uint32_t d, std::uint32_t roundKey) {
-  return D.t0[a >> 24] ^ D.t1[(b >> 16) & 0xff] ^ D.t2[(c >> 8) & 0xff] ^ D.t3[d & 0xff] ^ roundKey;
+  const DirectionTables& T = D.tables;
+  return T.t0[byteAt<3>(a)] ^ T.t1[byteAt<2>(b)] ^ T.t2[byteAt<1>(c)] ^ T.t3[byteAt<0>(d)] ^
+         roundKey;
 }
 
 // The same bytes through the S-box alone (no MixColumns): the last round.
 template <const Direction& D>
 AES_ALWAYS_INLINE std::uint32_t finalColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
                                             std::uint32_t d, std::uint32_t roundKey) {
-  return (D.sbox[a >> 24] & 0xff000000U) ^ (D.sbox[(b >> 16) & 0xff] & 0x00ff0000U) ^
-         (D.sbox[(c >> 8) & 0xff] & 0x0000ff00U) ^ (D.sbox[d & 0xff] & 0x000000ffU) ^ roundKey;
+  const Table& sbox = D.tables.sbox;
+  return (sbox[byteAt<3>(a)] & 0xff000000U) ^ (sbox[byteAt<2>(b)] & 0x00ff0000U) ^
+         (sbox[byteAt<1>(c)] & 0x0000ff00U) ^ (sbox[byteAt<0>(d)] & 0x000000ffU) ^ roundKey;
 }
 
 template <const Direction& D, auto column>
@@ -109,25 +123,47 @@ AES_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
          Td2[Te4[(w >> 8) & 0xff] & 0xff] ^ Td3[Te4[w & 0xff] & 0xff];
 }
 
+// SubWord(RotWord(w)) of FIPS-197 section 5.2: w rotated left by 8 bits,
+// each byte then through the S-box.
+AES_ALWAYS_INLINE std::uint32_t subRotWord(std::uint32_t w) {
+  return (Te4[byteAt<2>(w)] & 0xff000000U) ^ (Te4[byteAt<1>(w)] & 0x00ff0000U) ^
+         (Te4[byteAt<0>(w)] & 0x0000ff00U) ^ (Te4[byteAt<3>(w)] & 0x000000ffU);
+}
+
+// Word by word: copied as a block, GCC 12 packs the four words into vector
+// or 64-bit registers first, at a dozen extra instructions per round key.
+AES_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
+  rk[0] = w[0];
+  rk[1] = w[1];
+  rk[2] = w[2];
+  rk[3] = w[3];
+}
+
+// Expansion step i: round key i+1 from round key i, which `w` holds, into
+// words 4i+4 to 4i+7 of rk. The key stays in registers from step to step.
+template <std::size_t i>
+AES_ALWAYS_INLINE void expansionStep(State& w, std::uint32_t* rk) {
+  w[0] ^= subRotWord(w[3]) ^ rcon[i];
+  w[1] ^= w[0];
+  w[2] ^= w[1];
+  w[3] ^= w[2];
+  storeRoundKey(w, rk + 4 * i + 4);
+}
+
+// All ten steps written out: no loop counter, and each rcon an immediate.
+template <std::size_t... i>
+AES_ALWAYS_INLINE void expandKey(State& w, std::uint32_t* rk, std::index_sequence<i...>) {
+  (expansionStep<i>(w, rk), ...);
+}
+
 }  // namespace
 
 void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
                          std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
-  std::uint32_t* rk = roundKeys.data();
-  for (std::size_t i = 0; i < 4; ++i) {
-    rk[i] = loadWord(key.data() + 4 * i);
-  }
-  // rk[4i+4] = rk[4i] ^ SubWord(RotWord(rk[4i+3])) ^ rcon[i], then the rest
-  // of the round key by running XOR.
-  for (std::size_t i = 0; i < rcon.size(); ++i, rk += 4) {
-    const std::uint32_t temp = rk[3];
-    rk[4] = rk[0] ^ (Te4[(temp >> 16) & 0xff] & 0xff000000U) ^
-            (Te4[(temp >> 8) & 0xff] & 0x00ff0000U) ^ (Te4[temp & 0xff] & 0x0000ff00U) ^
-            (Te4[temp >> 24] & 0x000000ffU) ^ rcon[i];
-    rk[5] = rk[1] ^ rk[4];
-    rk[6] = rk[2] ^ rk[5];
-    rk[7] = rk[3] ^ rk[6];
-  }
+  const std::uint8_t* k = key.data();
+  State w{loadWord(k), loadWord(k + 4), loadWord(k + 8), loadWord(k + 12)};
+  storeRoundKey(w, roundKeys.data());
+  expandKey(w, roundKeys.data(), std::make_index_sequence<rcon.size()>{});
 }
 
 void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
