@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "cipher/tables.hpp"
@@ -119,8 +120,8 @@ AES_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_t* 
 // InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
 // so that the inverse S-box folded into Td0..Td3 cancels it.
 AES_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
-  return Td0[Te4[w >> 24] & 0xff] ^ Td1[Te4[(w >> 16) & 0xff] & 0xff] ^
-         Td2[Te4[(w >> 8) & 0xff] & 0xff] ^ Td3[Te4[w & 0xff] & 0xff];
+  return Td0[byteAt<0>(Te4[byteAt<3>(w)])] ^ Td1[byteAt<0>(Te4[byteAt<2>(w)])] ^
+         Td2[byteAt<0>(Te4[byteAt<1>(w)])] ^ Td3[byteAt<0>(Te4[byteAt<0>(w)])];
 }
 
 // SubWord(RotWord(w)) of FIPS-197 section 5.2: w rotated left by 8 bits,
@@ -139,31 +140,40 @@ AES_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
   rk[3] = w[3];
 }
 
-// Expansion step i: round key i+1 from round key i, which `w` holds, into
-// words 4i+4 to 4i+7 of rk. The key stays in registers from step to step.
+// Expansion step i: round key i+1 from round key i, in place in `w`.
 template <std::size_t i>
-AES_ALWAYS_INLINE void expansionStep(State& w, std::uint32_t* rk) {
+AES_ALWAYS_INLINE void expansionStep(State& w) {
   w[0] ^= subRotWord(w[3]) ^ rcon[i];
   w[1] ^= w[0];
   w[2] ^= w[1];
   w[3] ^= w[2];
-  storeRoundKey(w, rk + 4 * i + 4);
 }
 
-// All ten steps written out: no loop counter, and each rcon an immediate.
-template <std::size_t... i>
-AES_ALWAYS_INLINE void expandKey(State& w, std::uint32_t* rk, std::index_sequence<i...>) {
-  (expansionStep<i>(w, rk), ...);
+using RoundKeyNumber = std::size_t;
+constexpr RoundKeyNumber lastRoundKey = rcon.size();
+
+// Key expansion with all ten steps written out: no loop counter, each rcon
+// an immediate, and the key in registers throughout. Each round key goes to
+// `emit` as soon as it is known, with its number as a compile-time constant,
+// so that either schedule is written in one pass.
+template <typename Emit, std::size_t... i>
+AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit, std::index_sequence<i...>) {
+  State w{loadWord(key), loadWord(key + 4), loadWord(key + 8), loadWord(key + 12)};
+  emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
+  ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
+}
+
+template <typename Emit>
+AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
+  expandKey(key, emit, std::make_index_sequence<lastRoundKey>{});
 }
 
 }  // namespace
 
 void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
                          std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
-  const std::uint8_t* k = key.data();
-  State w{loadWord(k), loadWord(k + 4), loadWord(k + 8), loadWord(k + 12)};
-  storeRoundKey(w, roundKeys.data());
-  expandKey(w, roundKeys.data(), std::make_index_sequence<rcon.size()>{});
+  std::uint32_t* rk = roundKeys.data();
+  expandKey(key.data(), [rk](auto round, const State& w) { storeRoundKey(w, rk + 4 * round); });
 }
 
 void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
@@ -172,26 +182,22 @@ void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> rou
   cipherBlock<forward>(roundKeys.data(), input.data(), output.data());
 }
 
+// The encryption schedule and its rearrangement fused into one pass: each
+// round key goes straight to its reversed place, through InvMixColumns if
+// it is not the first or the last, instead of being stored and read back.
 void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
                          std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
-  rijndaelKeySetupEnc(roundKeys, key);
   std::uint32_t* rk = roundKeys.data();
-  // Reverse the order of the 11 round keys. Round keys 0 and 10 are used
-  // as they are; the others also go through InvMixColumns, done in the
-  // same pass.
-  for (std::size_t c = 0; c < 4; ++c) {
-    std::swap(rk[c], rk[40 + c]);
-  }
-  for (std::size_t i = 4, j = 36; i < j; i += 4, j -= 4) {
-    for (std::size_t c = 0; c < 4; ++c) {
-      const std::uint32_t low = rk[i + c];
-      rk[i + c] = invMixColumn(rk[j + c]);
-      rk[j + c] = invMixColumn(low);
+  expandKey(key.data(), [rk](auto round, const State& w) {
+    std::uint32_t* reversed = rk + 4 * (lastRoundKey - round);
+    if constexpr (round == 0 || round == lastRoundKey) {
+      storeRoundKey(w, reversed);
+    } else {
+      storeRoundKey(
+          {invMixColumn(w[0]), invMixColumn(w[1]), invMixColumn(w[2]), invMixColumn(w[3])},
+          reversed);
     }
-  }
-  for (std::size_t c = 20; c < 24; ++c) {
-    rk[c] = invMixColumn(rk[c]);
-  }
+  });
 }
 
 void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
