@@ -40,14 +40,22 @@ valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$dumps/out"
 figures=$(awk '
   /^desc: Trigger: Client Request: / { name = $5 }
   /^summary: / { count[name] = $2 }
+  function net(measurement) {
+    if (!(measurement in count) || !("empty" in count)) {
+      print "no count for " measurement > "/dev/stderr"
+      failed = 1
+      exit 1
+    }
+    return count[measurement] - count["empty"]
+  }
   END {
-    base = count["empty"]
-    printf "key_setup_enc_instructions %d\n", count["key_setup_enc"] - base
-    printf "key_setup_dec_instructions %d\n", count["key_setup_dec"] - base
-    printf "cbc_encrypt_16B_instructions %d\n", count["cbc_encrypt_16B"] - base
-    printf "cbc_decrypt_16B_instructions %d\n", count["cbc_decrypt_16B"] - base
-    printf "cbc_encrypt_64KiB_instructions_per_byte %.2f\n", (count["cbc_encrypt_64KiB"] - base) / 65536
-    printf "cbc_decrypt_64KiB_instructions_per_byte %.2f\n", (count["cbc_decrypt_64KiB"] - base) / 65536
+    if (failed) exit 1
+    printf "key_setup_enc_instructions %d\n", net("key_setup_enc")
+    printf "key_setup_dec_instructions %d\n", net("key_setup_dec")
+    printf "cbc_encrypt_16B_instructions %d\n", net("cbc_encrypt_16B")
+    printf "cbc_decrypt_16B_instructions %d\n", net("cbc_decrypt_16B")
+    printf "cbc_encrypt_64KiB_instructions_per_byte %.2f\n", net("cbc_encrypt_64KiB") / 65536
+    printf "cbc_decrypt_64KiB_instructions_per_byte %.2f\n", net("cbc_decrypt_64KiB") / 65536
   }' "$dumps"/out.*)
 echo "$figures"
 
