@@ -9,8 +9,9 @@
 #                                          by more than 2%
 #
 # Builds the counting driver in Release (-O2) in its own directory,
-# build/instructions or $AES_INSTRUCTIONS_BUILD_DIR. Needs cmake, g++,
-# valgrind and libbenchmark-dev.
+# build/instructions or $AES_INSTRUCTIONS_BUILD_DIR; extra configure options
+# (other flags, to compare) may come in $AES_INSTRUCTIONS_CMAKE_ARGS. Needs
+# cmake, g++, valgrind and libbenchmark-dev.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,7 +27,7 @@ elif [[ $# -gt 0 ]]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DAES_BUILD_BENCHMARKS=ON \
-  -DAES_BUILD_TESTS=OFF -DAES_WARNINGS_AS_ERRORS=ON >/dev/null
+  -DAES_BUILD_TESTS=OFF -DAES_WARNINGS_AS_ERRORS=ON ${AES_INSTRUCTIONS_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" --target aes_instruction_count -j2 >/dev/null
 
 dumps=$(mktemp -d)
