@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string>
 
@@ -77,6 +78,8 @@ struct BlockDirection {
   decltype(&rijndaelKeySetupEnc) key_setup;
   decltype(&rijndaelEncrypt) transform;
   decltype(&reference::encrypt_block) reference;
+
+  friend void PrintTo(const BlockDirection& param, std::ostream* out) { *out << param.name; }
 };
 
 class BlockFunction : public ::testing::TestWithParam<BlockDirection> {};

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string>
 
@@ -27,6 +28,8 @@ struct CbcDirection {
   bool encrypt;
   decltype(&aes_128_cbc_encrypt) library;
   decltype(&reference::cbc_encrypt) reference;
+
+  friend void PrintTo(const CbcDirection& param, std::ostream* out) { *out << param.name; }
 };
 
 constexpr std::array<CbcDirection, 2> directions{{

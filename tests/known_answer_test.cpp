@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -85,6 +86,8 @@ struct CavpSet {
   const char* name;  // the file name without ".rsp"
   Mode mode;
   std::size_t records_per_direction;
+
+  friend void PrintTo(const CavpSet& param, std::ostream* out) { *out << param.name; }
 };
 
 class CavpKnownAnswer : public ::testing::TestWithParam<CavpSet> {};

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +61,8 @@ struct MonteCarloSet {
   const char* file;
   bool cbc;
   bool encrypt;
+
+  friend void PrintTo(const MonteCarloSet& param, std::ostream* out) { *out << param.name; }
 };
 
 class MonteCarlo : public ::testing::TestWithParam<MonteCarloSet> {};
