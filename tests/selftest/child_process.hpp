@@ -3,6 +3,7 @@
 // went wrong in hex.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +39,10 @@ inline std::string expectedOutput() {
 // dispositions), then executes example4. Exit status 127 if exec fails.
 inline pid_t start(const std::function<void()>& prepare) {
   const std::string program = example4Path();
+  if (program.empty()) {
+    ADD_FAILURE() << "EXAMPLE4 must name the program under test";
+    return -1;
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     prepare();
@@ -50,6 +55,9 @@ inline pid_t start(const std::function<void()>& prepare) {
 // The wait status, or nothing if the child has not ended within `limit`; it
 // is then killed so that no test leaves it behind.
 inline std::optional<int> waitForEnd(pid_t pid, std::chrono::milliseconds limit) {
+  if (pid <= 0) {
+    return std::nullopt;
+  }
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     int status = 0;

@@ -13,8 +13,10 @@
 #include <utmp.h>
 
 #include <chrono>
-#include <cstring>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,12 +34,26 @@ const std::string prompt = "Press any key to continue . . .";
 const std::string lineEnd = "\r\n";
 constexpr milliseconds generous{10000};
 
+std::string hexFlags(tcflag_t flags) {
+  char hex[2 * sizeof flags + 1];
+  std::snprintf(hex, sizeof hex, "%0*lx", static_cast<int>(2 * sizeof flags),
+                static_cast<unsigned long>(flags));
+  return hex;
+}
+
+void expectSameFlags(const char* field, tcflag_t before, tcflag_t after) {
+  EXPECT_EQ(before, after) << field << ": expected " << hexFlags(before) << ", produced "
+                           << hexFlags(after) << ", xor " << hexFlags(before ^ after);
+}
+
 void expectSameSettings(const termios& before, const termios& after) {
-  EXPECT_EQ(before.c_iflag, after.c_iflag);
-  EXPECT_EQ(before.c_oflag, after.c_oflag);
-  EXPECT_EQ(before.c_cflag, after.c_cflag);
-  EXPECT_EQ(before.c_lflag, after.c_lflag);
-  EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
+  expectSameFlags("c_iflag", before.c_iflag, after.c_iflag);
+  expectSameFlags("c_oflag", before.c_oflag, after.c_oflag);
+  expectSameFlags("c_cflag", before.c_cflag, after.c_cflag);
+  expectSameFlags("c_lflag", before.c_lflag, after.c_lflag);
+  const std::string beforeChars(std::begin(before.c_cc), std::end(before.c_cc));
+  const std::string afterChars(std::begin(after.c_cc), std::end(after.c_cc));
+  EXPECT_EQ(beforeChars, afterChars) << "c_cc:" << hexComparison(beforeChars, afterChars);
 }
 
 // example4 started on the slave side of a new pseudo-terminal as its
@@ -48,17 +64,57 @@ class Example4InTerminal : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
     ASSERT_EQ(0, tcgetattr(slave_, &before_));
-    pid_ = child_process::start([this] {
+    int jobPipe[2];
+    ASSERT_EQ(0, pipe(jobPipe));
+    pid_ = child_process::start([this, &jobPipe] {
       close(master_);
+      close(jobPipe[0]);
       // Ctrl-\ must not leave a core file behind.
       const rlimit noCore{0, 0};
       setrlimit(RLIMIT_CORE, &noCore);
       login_tty(slave_);
+      if (runsAsJob()) {
+        becomeForegroundJob(jobPipe[1]);
+      }
+      close(jobPipe[1]);
     });
     ASSERT_GT(pid_, 0);
+    close(jobPipe[1]);
+    if (runsAsJob()) {
+      ASSERT_EQ(static_cast<ssize_t>(sizeof job_), read(jobPipe[0], &job_, sizeof job_));
+    }
+    close(jobPipe[0]);
+  }
+
+  // As an interactive shell runs a command: in a process group of its own in
+  // the terminal's foreground, with the session leader (standing in for the
+  // shell) waiting for it and ending with its status. Only then is Ctrl-Z
+  // obeyed; the kernel drops stop signals to an orphaned process group.
+  virtual bool runsAsJob() const { return false; }
+
+  static void becomeForegroundJob(int jobPipe) {
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      // A process group outside the foreground may not take the terminal
+      // unless SIGTTOU is ignored.
+      signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(STDIN_FILENO, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      return;
+    }
+    static_cast<void>(write(jobPipe, &job, sizeof job));
+    int status = 0;
+    waitpid(job, &status, 0);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
 
   void TearDown() override {
+    // The job is not our child: it cannot be waited for here, and its
+    // waiting parent ends once it is gone.
+    if (job_ > 0) {
+      kill(job_, SIGKILL);
+    }
     if (pid_ > 0 && child_process::stillRunning(pid_)) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -104,6 +160,10 @@ class Example4InTerminal : public ::testing::Test {
         readScreen([](const std::string& s) { return s.ends_with(prompt); }, generous);
     ASSERT_TRUE(shown.ends_with(prompt)) << "no prompt:" << hexComparison(prompt, shown);
     ASSERT_TRUE(child_process::stillRunning(pid_)) << "ended instead of waiting";
+    awaitKeyMode();
+  }
+
+  void awaitKeyMode() {
     const auto deadline = std::chrono::steady_clock::now() + generous;
     termios current{};
     while (tcgetattr(slave_, &current) == 0 && (current.c_lflag & ICANON) != 0) {
@@ -143,6 +203,7 @@ class Example4InTerminal : public ::testing::Test {
   int master_ = -1;
   int slave_ = -1;
   pid_t pid_ = -1;
+  pid_t job_ = -1;
   termios before_{};
 };
 
@@ -193,6 +254,44 @@ INSTANTIATE_TEST_SUITE_P(Keys, Example4MultiByteKey,
                                            Key{"HangulInUtf8", "\xed\x95\x9c"},
                                            Key{"EscapeAlone", "\x1b"}),
                          ByName());
+
+// The process state letter from /proc (T: stopped), or '?' if unreadable.
+char processState(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string line{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+  const std::size_t end = line.rfind(") ");
+  return end != std::string::npos && end + 2 < line.size() ? line[end + 2] : '?';
+}
+
+class Example4AsJob : public Example4InTerminal {
+ protected:
+  bool runsAsJob() const override { return true; }
+};
+
+// Ctrl-Z: while stopped, the shell has the terminal as it was; continued, the
+// program waits in key mode again and a key ends it normally.
+TEST_F(Example4AsJob, CtrlZRestoresTheTerminalUntilContinued) {
+  awaitPause();
+  type("\x1a");
+  const auto deadline = std::chrono::steady_clock::now() + generous;
+  while (processState(job_) != 'T') {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "Ctrl-Z did not stop the program";
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  termios stopped{};
+  ASSERT_EQ(0, tcgetattr(slave_, &stopped));
+  expectSameSettings(before_, stopped);
+
+  ASSERT_EQ(0, kill(job_, SIGCONT));
+  awaitKeyMode();
+  type("x");
+  const int status = awaitEnd();
+  job_ = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
+  const std::string afterPrompt = readScreenFor(milliseconds(100));
+  EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
+  expectTerminalAsFound();
+}
 
 // Ways to end the wait by a signal: through the terminal's own keys (which
 // reach the program only because key mode keeps ISIG) or sent directly.
