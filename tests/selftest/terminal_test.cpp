@@ -72,6 +72,9 @@ class Example4InTerminal : public ::testing::Test {
       // Ctrl-\ must not leave a core file behind.
       const rlimit noCore{0, 0};
       setrlimit(RLIMIT_CORE, &noCore);
+      if (ignoresHangup()) {
+        signal(SIGHUP, SIG_IGN);
+      }
       login_tty(slave_);
       if (runsAsJob()) {
         becomeForegroundJob(jobPipe[1]);
@@ -91,6 +94,8 @@ class Example4InTerminal : public ::testing::Test {
   // shell) waiting for it and ending with its status. Only then is Ctrl-Z
   // obeyed; the kernel drops stop signals to an orphaned process group.
   virtual bool runsAsJob() const { return false; }
+  // As under nohup: a hangup then reaches the program only as a failed read.
+  virtual bool ignoresHangup() const { return false; }
 
   static void becomeForegroundJob(int jobPipe) {
     const pid_t job = fork();
@@ -291,6 +296,21 @@ TEST_F(Example4AsJob, CtrlZRestoresTheTerminalUntilContinued) {
   const std::string afterPrompt = readScreenFor(milliseconds(100));
   EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
   expectTerminalAsFound();
+}
+
+class Example4IgnoringHangup : public Example4InTerminal {
+ protected:
+  bool ignoresHangup() const override { return true; }
+};
+
+// The terminal goes away during the wait: the wait ends at once, and as the
+// closing line end can no longer be written the run reports failure.
+TEST_F(Example4IgnoringHangup, LostTerminalEndsTheWait) {
+  awaitPause();
+  close(master_);
+  master_ = -1;
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_FAILURE) << describeStatus(status);
 }
 
 // Ways to end the wait by a signal: through the terminal's own keys (which
