@@ -18,6 +18,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -320,6 +321,12 @@ struct Interruption {
   int signalNumber;
   const char* terminalKey;  // nullptr: sent with kill()
 };
+
+// GoogleTest would otherwise print the parameter's raw bytes, the padding
+// after signalNumber included, which valgrind reports as uninitialised.
+void PrintTo(const Interruption& interruption, std::ostream* out) {
+  *out << interruption.name;
+}
 
 class Example4Interrupted : public Example4InTerminal,
                             public ::testing::WithParamInterface<Interruption> {};
