@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Hardening stage: formatting, the suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, example4 and the test programs under valgrind, a
+# bounded fuzzing run, clang-tidy and cppcheck, and the installed package used
+# from outside the tree. Any finding fails the stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source .ci/lib.sh
+ensure_packages cmake g++ make libgtest-dev googletest clang-14 clang-tidy-14 clang-format-14 \
+  libclang-rt-14-dev cppcheck valgrind pkg-config
+
+readonly root=$PWD
+readonly fuzz_seconds=${AES_FUZZ_SECONDS:-60}
+work=$(mktemp -d)
+readonly work
+trap 'rm -rf "$work"' EXIT
+
+mapfile -t cxx_files < <(git ls-files '*.cpp' '*.hpp')
+
+# Runs one named check and says how long it took.
+check() {
+  local name=$1
+  shift
+  local start=$SECONDS
+  echo "=== hardening: $name"
+  "$@"
+  echo "--- hardening: $name passed in $((SECONDS - start)) s"
+}
+
+formatting() {
+  clang-format-14 --dry-run -Werror "${cxx_files[@]}"
+}
+
+sanitizers() {
+  cmake --workflow --preset asan
+}
+
+# valgrind reports its own findings with this status, so they cannot be
+# mistaken for the program's.
+readonly valgrind_error_status=125
+readonly valgrind=(valgrind --quiet --error-exitcode=$valgrind_error_status --leak-check=full
+  --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect)
+
+under_valgrind() {
+  # The build the README's test command made; built here too when this
+  # stage runs on its own.
+  cmake --preset default >/dev/null
+  cmake --build --preset default
+  local example4=build/default/selftest/example4
+  local native=0 checked=0
+  "$example4" </dev/null >/dev/null || native=$?
+  "${valgrind[@]}" "$example4" </dev/null >/dev/null || checked=$?
+  if ((checked != native)); then
+    echo "example4 with standard input at end of file: status $native natively," \
+      "$checked under valgrind" >&2
+    return 1
+  fi
+  echo "example4 </dev/null: no valgrind finding (status $native as natively)"
+  cmake -DBUILD_DIR="$root/build/default" -P .ci/valgrind_tests.cmake -- "${valgrind[@]}"
+}
+
+fuzzing() {
+  cmake -S . -B build/hardening-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DAES_WARNINGS_AS_ERRORS=ON -DAES_BUILD_TESTS=ON -DAES_BUILD_FUZZERS=ON >/dev/null
+  cmake --build build/hardening-fuzz -j2 --target cbc_fuzzer
+  # New inputs go to a scratch copy; the seeds in the repository stay as they are.
+  mkdir -p "$work/corpus" "$work/findings"
+  cp fuzz/corpus/* "$work/corpus/"
+  local status=0
+  (cd "$work" && "$root/build/hardening-fuzz/fuzz/cbc_fuzzer" -max_total_time="$fuzz_seconds" \
+    -timeout=10 -print_final_stats=1 -artifact_prefix="$work/findings/" "$work/corpus") \
+    >"$work/fuzz.log" 2>&1 || status=$?
+  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::' "$work/fuzz.log" || true
+  if ((status != 0)) || compgen -G "$work/findings/*" >/dev/null; then
+    echo "The fuzzer found a fault; its log ends:" >&2
+    tail -n 40 "$work/fuzz.log" >&2
+    return 1
+  fi
+}
+
+static_analysis() {
+  # build/default covers the library, example4 and the tests; the fuzzer
+  # build adds the fuzzer. Third-party code is outside the file filter.
+  run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/default \
+    "^$root/(cipher|cbc|selftest|tests)/"
+  run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/hardening-fuzz \
+    "^$root/fuzz/"
+  clang-tidy-14 --quiet tests/consumer/consumer.cpp -- -std=c++20 -I.
+  cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
+    --suppress=missingIncludeSystem --std=c++20 --language=c++ -j 2 -q -I . -I tests \
+    cipher cbc selftest tests fuzz bench
+}
+
+# Installs into one prefix and uses the package from another, so the
+# consumers also prove the installed files are relocatable.
+packaging() {
+  cmake --install build/default --prefix "$work/stage"
+  mv "$work/stage" "$work/prefix"
+  local prefix=$work/prefix
+  local warnings=(-Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror)
+
+  echo "consumer with find_package:"
+  cmake -S tests/consumer -B "$work/consumer-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_FLAGS="${warnings[*]}" >/dev/null
+  cmake --build "$work/consumer-cmake" -j2
+  "$work/consumer-cmake/aes128_consumer"
+
+  echo "consumer with pkg-config:"
+  local pc
+  pc=$(find "$prefix" -name aes128.pc)
+  local flags
+  flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs aes128)
+  # shellcheck disable=SC2086 # pkg-config's output is a list of flags.
+  c++ -std=c++20 "${warnings[@]}" tests/consumer/consumer.cpp $flags -o "$work/consumer-pc"
+  "$work/consumer-pc"
+
+  echo "consumer with FetchContent from this tree:"
+  cmake -S tests/consumer -B "$work/consumer-fetch" -DAES128_SOURCE_DIR="$root" \
+    -DCMAKE_CXX_FLAGS="${warnings[*]}" >/dev/null
+  cmake --build "$work/consumer-fetch" -j2 --target aes128_consumer
+  "$work/consumer-fetch/aes128_consumer"
+}
+
+stage_start=$SECONDS
+check formatting formatting
+check sanitizers sanitizers
+check valgrind under_valgrind
+check fuzzing fuzzing
+check "static analysis" static_analysis
+check packaging packaging
+echo "=== hardening: all passed in $((SECONDS - stage_start)) s"
