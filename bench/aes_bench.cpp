@@ -3,41 +3,15 @@
 // functions, the 16 key bytes for the key set-ups.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <random>
-#include <vector>
 
+#include "bench/inputs.hpp"
 #include "cbc/aes_cbc.hpp"
 #include "cipher/rijndael.hpp"
 
 namespace {
-
-// Fixed seed: every run processes the same bytes.
-constexpr std::uint32_t inputSeed = 20261208;
-
-std::vector<std::uint8_t> randomBytes(std::size_t count) {
-  std::mt19937 generator(inputSeed);
-  std::uniform_int_distribution<unsigned> byte(0, 255);
-  std::vector<std::uint8_t> bytes(count);
-  for (auto& b : bytes) {
-    b = static_cast<std::uint8_t>(byte(generator));
-  }
-  return bytes;
-}
-
-template <std::size_t N>
-std::array<std::uint8_t, N> randomArray() {
-  const auto bytes = randomBytes(N);
-  std::array<std::uint8_t, N> result{};
-  std::copy(bytes.begin(), bytes.end(), result.begin());
-  return result;
-}
-
-const auto key = randomArray<aes_128_key_bytes>();
-const auto iv = randomArray<aes_block_bytes>();
 
 void setBytes(benchmark::State& state, std::int64_t bytesPerIteration) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytesPerIteration);
@@ -47,7 +21,7 @@ template <auto keySetup>
 void keySetupBenchmark(benchmark::State& state) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   for (auto _ : state) {
-    keySetup(roundKeys, key);
+    keySetup(roundKeys, benchKey);
     benchmark::DoNotOptimize(roundKeys.data());
     benchmark::ClobberMemory();
   }
@@ -59,8 +33,8 @@ void keySetupBenchmark(benchmark::State& state) {
 template <auto keySetup, auto transform>
 void blockBenchmark(benchmark::State& state) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
-  keySetup(roundKeys, key);
-  auto block = randomArray<aes_block_bytes>();
+  keySetup(roundKeys, benchKey);
+  auto block = benchBlock;
   for (auto _ : state) {
     transform(roundKeys, block, block);
     benchmark::DoNotOptimize(block.data());
@@ -74,9 +48,9 @@ void blockBenchmark(benchmark::State& state) {
 template <auto cbc>
 void cbcBenchmark(benchmark::State& state) {
   const auto length = static_cast<std::uint32_t>(state.range(0));
-  auto message = randomBytes(length);
+  auto message = benchMessage(length);
   for (auto _ : state) {
-    cbc(key, iv, message.data(), length);
+    cbc(benchKey, benchIv, message.data(), length);
     benchmark::DoNotOptimize(message.data());
     benchmark::ClobberMemory();
   }
