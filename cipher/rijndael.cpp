@@ -159,7 +159,8 @@ constexpr RoundKeyNumber lastRoundKey = rcon.size();
 // `emit` as soon as it is known, with its number as a compile-time constant,
 // so that either schedule is written in one pass.
 template <typename Emit, std::size_t... i>
-AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit, std::index_sequence<i...>) {
+AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
+                                 std::index_sequence<i...> /*steps*/) {
   State w{loadWord(key), loadWord(key + 4), loadWord(key + 8), loadWord(key + 12)};
   emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
   ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
