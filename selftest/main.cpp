@@ -42,8 +42,10 @@ int main() {
                           0x51, 0x2e, 0x03, 0xd5, 0x34, 0x12, 0x00, 0x06};
   std::uint8_t iv[16] = {0x3d, 0xaf, 0xba, 0x42, 0x9d, 0x9e, 0xb4, 0x30,
                          0xb4, 0x22, 0xda, 0x80, 0x2c, 0x9f, 0xac, 0x41};
-  // The zero fill ends the strings that the %s fields print.
-  std::uint8_t plainText[256] = "Single block msg";
+  // "Single block msg", no terminator among its 16 bytes: the zero fill after
+  // it ends the strings that the %s fields print.
+  std::uint8_t plainText[256] = {'S', 'i', 'n', 'g', 'l', 'e', ' ', 'b',
+                                 'l', 'o', 'c', 'k', ' ', 'm', 's', 'g'};
   std::uint8_t cipherText[256] = {};
   std::uint8_t decryptedText[256] = {};
   std::uint8_t expectedCipher[16] = {0xe3, 0x53, 0x77, 0x9c, 0x10, 0x79, 0xae, 0xb8,

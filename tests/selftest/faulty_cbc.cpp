@@ -41,7 +41,7 @@ Block copyOf(std::span<const std::uint8_t, aes_block_bytes> bytes) {
 void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
+  std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   rijndaelKeySetupEnc(roundKeys, key);
   Block chain = copyOf(iv);
   for (std::uint32_t b = 0; b < length / aes_block_bytes; ++b) {
@@ -58,7 +58,7 @@ void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
 void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
+  std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   rijndaelKeySetupDec(roundKeys, key);
   Block chain = copyOf(iv);
   for (std::uint32_t b = 0; b < length / aes_block_bytes; ++b) {

@@ -67,27 +67,31 @@ class Example4InTerminal : public ::testing::Test {
     ASSERT_EQ(0, tcgetattr(slave_, &before_));
     int jobPipe[2];
     ASSERT_EQ(0, pipe(jobPipe));
-    pid_ = child_process::start([this, &jobPipe] {
-      close(master_);
-      close(jobPipe[0]);
-      // Ctrl-\ must not leave a core file behind.
-      const rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      if (ignoresHangup()) {
-        signal(SIGHUP, SIG_IGN);
-      }
-      login_tty(slave_);
-      if (runsAsJob()) {
-        becomeForegroundJob(jobPipe[1]);
-      }
-      close(jobPipe[1]);
-    });
+    pid_ = child_process::start([this, &jobPipe] { prepareChild(jobPipe); });
     ASSERT_GT(pid_, 0);
     close(jobPipe[1]);
     if (runsAsJob()) {
       ASSERT_EQ(static_cast<ssize_t>(sizeof job_), read(jobPipe[0], &job_, sizeof job_));
     }
     close(jobPipe[0]);
+  }
+
+  // In the child, before example4 is executed: the terminal becomes its
+  // standard streams and controlling terminal.
+  void prepareChild(const int (&jobPipe)[2]) const {
+    close(master_);
+    close(jobPipe[0]);
+    // Ctrl-\ must not leave a core file behind.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    if (ignoresHangup()) {
+      signal(SIGHUP, SIG_IGN);
+    }
+    login_tty(slave_);
+    if (runsAsJob()) {
+      becomeForegroundJob(jobPipe[1]);
+    }
+    close(jobPipe[1]);
   }
 
   // As an interactive shell runs a command: in a process group of its own in
@@ -169,7 +173,7 @@ class Example4InTerminal : public ::testing::Test {
     awaitKeyMode();
   }
 
-  void awaitKeyMode() {
+  void awaitKeyMode() const {
     const auto deadline = std::chrono::steady_clock::now() + generous;
     termios current{};
     while (tcgetattr(slave_, &current) == 0 && (current.c_lflag & ICANON) != 0) {
@@ -180,7 +184,7 @@ class Example4InTerminal : public ::testing::Test {
     EXPECT_NE(0u, current.c_lflag & ISIG) << "key mode must keep Ctrl-C";
   }
 
-  void type(const std::string& keys) {
+  void type(const std::string& keys) const {
     ASSERT_EQ(static_cast<ssize_t>(keys.size()), write(master_, keys.data(), keys.size()));
   }
 
