@@ -18,8 +18,9 @@ namespace {
 termios originalSettings;
 termios keySettings;
 
-// Ends the process while the terminal is in key mode, so the terminal must be
-// restored first. SIGTSTP (Ctrl-Z) stops it instead, handled on its own.
+// The signals that end the process (or, SIGTSTP from Ctrl-Z, stop it) by
+// default; during the wait each is caught so that the terminal is restored
+// first.
 constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 struct sigaction previousActions[std::size(handledSignals)];
 
