@@ -98,8 +98,8 @@ constexpr Table rotateRight(const Table& source, int bits) {
 }
 
 // The five tables of one direction side by side in one object: the cipher
-// then reaches all of them from a single base register, which leaves the
-// registers to the state (three fewer table addresses to keep live).
+// then reaches all of them from a single base register instead of one
+// register per table, which leaves the registers to the state.
 struct DirectionTables {
   Table t0;
   Table t1;
