@@ -33,7 +33,7 @@ Bytes run_library(Mode mode, bool encrypt, const Block& key, const Block& iv, co
         key, iv, output.data(), static_cast<std::uint32_t>(output.size()));
     return output;
   }
-  std::array<std::uint32_t, aes_128_round_key_words> round_keys;
+  std::array<std::uint32_t, aes_128_round_key_words> round_keys{};
   (encrypt ? rijndaelKeySetupEnc : rijndaelKeySetupDec)(round_keys, key);
   for (std::size_t offset = 0; offset + aes_block_bytes <= input.size();
        offset += aes_block_bytes) {
@@ -57,7 +57,7 @@ TEST(Fips197, AppendixA1KeyExpansionAllWords) {
   const std::vector<Record> records = test_support::read_vector_file("FIPS197.txt");
   ASSERT_EQ(records.size(), 2u);
   const Record& expansion = records[0];
-  std::array<std::uint32_t, aes_128_round_key_words> round_keys;
+  std::array<std::uint32_t, aes_128_round_key_words> round_keys{};
   rijndaelKeySetupEnc(round_keys, expansion.block("KEY"));
   for (std::size_t i = 0; i < round_keys.size(); ++i) {
     const std::string name = "W" + std::to_string(i);

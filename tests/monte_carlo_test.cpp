@@ -28,7 +28,7 @@ using LastTwo = std::pair<Block, Block>;
 
 // ECB: each output is the next input.
 LastTwo ecb_inner_loop(bool encrypt, const Block& key, Block text) {
-  std::array<std::uint32_t, aes_128_round_key_words> round_keys;
+  std::array<std::uint32_t, aes_128_round_key_words> round_keys{};
   (encrypt ? rijndaelKeySetupEnc : rijndaelKeySetupDec)(round_keys, key);
   Block previous{};
   for (std::size_t j = 0; j < inner_iterations; ++j) {
