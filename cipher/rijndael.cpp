@@ -2,10 +2,8 @@
 #include "cipher/rijndael.hpp"
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -24,22 +22,17 @@ using namespace rijndael_tables;
 using State = std::array<std::uint32_t, 4>;
 
 // Big-endian packing by shifts: the same on every host byte order. GCC and
-// Clang see one load and a byte swap in it.
+// Clang see one load or store and a byte swap in each.
 AES_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          std::uint32_t{p[3]};
 }
 
-// Stored as one 4-byte copy of the byte-swapped word on little-endian hosts:
-// written byte by byte, GCC 12 merged the 16 output bytes with 60-odd shifts
-// and ORs per block instead of four swaps and stores.
-static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
-              "storeWord knows only little- and big-endian hosts");
 AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
-  if constexpr (std::endian::native == std::endian::little) {
-    w = (w >> 24) | ((w >> 8) & 0x0000ff00U) | ((w << 8) & 0x00ff0000U) | (w << 24);
-  }
-  std::memcpy(p, &w, sizeof w);
+  p[0] = static_cast<std::uint8_t>(w >> 24);
+  p[1] = static_cast<std::uint8_t>(w >> 16);
+  p[2] = static_cast<std::uint8_t>(w >> 8);
+  p[3] = static_cast<std::uint8_t>(w);
 }
 
 // The four round tables and the S-box table of one direction, and how far
