@@ -111,8 +111,8 @@ TEST_P(BlockFunction, MatchesReferenceInPlaceMisalignedAndRepeated) {
 
     // Input at offset 1 and output at offset 17: both at odd addresses.
     std::array<std::uint8_t, 1 + 2 * aes_block_bytes> storage{};
-    const std::span<std::uint8_t, aes_block_bytes> odd_input(&storage[1], aes_block_bytes);
-    const std::span<std::uint8_t, aes_block_bytes> odd_output(&storage[17], aes_block_bytes);
+    const auto odd_input = std::span(storage).subspan<1, aes_block_bytes>();
+    const auto odd_output = std::span(storage).subspan<1 + aes_block_bytes, aes_block_bytes>();
     std::copy(input.begin(), input.end(), odd_input.begin());
     direction.transform(round_keys, odd_input, odd_output);
     EXPECT_TRUE(same_bytes(what + ", odd addresses", expected, odd_output));
