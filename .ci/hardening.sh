@@ -88,7 +88,8 @@ static_analysis() {
     "^$root/fuzz/"
   clang-tidy-14 --quiet tests/consumer/consumer.cpp -- -std=c++20 -I.
   cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
-    --suppress=missingIncludeSystem --std=c++20 --language=c++ -j 2 -q -I . -I tests \
+    --suppress=missingIncludeSystem --library=googletest --library=posix --std=c++20 \
+    --language=c++ -j 2 -q -I . -I tests \
     cipher cbc selftest tests fuzz bench
 }
 
