@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Hardening stage (bash .ci/hardening.sh [check...]): formatting, the suite under AddressSanitizer and
+# Hardening stage: formatting, the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, example4 and the test programs under valgrind, a
 # bounded fuzzing run, clang-tidy and cppcheck, and the installed package used
 # from outside the tree. Any finding fails the stage.
+#
+#   bash .ci/hardening.sh [check...]    (no check named: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +30,19 @@ check() {
   echo "--- hardening: $name passed in $((SECONDS - start)) s"
 }
 
+# The build the README's test command makes; .ci/run has made it already,
+# this makes it when the stage runs on its own.
+default_build() {
+  cmake --preset default >/dev/null
+  cmake --build --preset default
+}
+
+# Clang with libFuzzer, sanitizers and the reference model of the tests.
+configure_fuzz_build() {
+  cmake -S . -B build/hardening-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DAES_WARNINGS_AS_ERRORS=ON -DAES_BUILD_TESTS=ON -DAES_BUILD_FUZZERS=ON >/dev/null
+}
+
 formatting() {
   clang-format-14 --dry-run -Werror "${cxx_files[@]}"
 }
@@ -43,10 +58,7 @@ readonly valgrind=(valgrind --quiet --error-exitcode=$valgrind_error_status --le
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect)
 
 under_valgrind() {
-  # The build the README's test command made; built here too when this
-  # stage runs on its own.
-  cmake --preset default >/dev/null
-  cmake --build --preset default
+  default_build
   local example4=build/default/selftest/example4
   local native=0 checked=0
   "$example4" </dev/null >/dev/null || native=$?
@@ -61,8 +73,7 @@ under_valgrind() {
 }
 
 fuzzing() {
-  cmake -S . -B build/hardening-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DAES_WARNINGS_AS_ERRORS=ON -DAES_BUILD_TESTS=ON -DAES_BUILD_FUZZERS=ON >/dev/null
+  configure_fuzz_build
   cmake --build build/hardening-fuzz -j2 --target cbc_fuzzer
   # New inputs go to a scratch copy; the seeds in the repository stay as they are.
   mkdir -p "$work/corpus" "$work/findings"
@@ -82,6 +93,8 @@ fuzzing() {
 static_analysis() {
   # build/default covers the library, example4 and the tests; the fuzzer
   # build adds the fuzzer. Third-party code is outside the file filter.
+  default_build
+  configure_fuzz_build
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/default \
     "^$root/(cipher|cbc|selftest|tests)/"
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/hardening-fuzz \
@@ -96,6 +109,7 @@ static_analysis() {
 # Installs into one prefix and uses the package from another, so the
 # consumers also prove the installed files are relocatable.
 packaging() {
+  default_build
   cmake --install build/default --prefix "$work/stage"
   mv "$work/stage" "$work/prefix"
   local prefix=$work/prefix
@@ -124,7 +138,6 @@ packaging() {
 }
 
 # All checks, or only those named on the command line (e.g. `fuzzing packaging`).
-# The fuzzer build also provides the compile commands for tidying the fuzzer.
 checks=("$@")
 ((${#checks[@]} > 0)) || checks=(formatting sanitizers under_valgrind fuzzing static_analysis packaging)
 stage_start=$SECONDS
