@@ -2,7 +2,7 @@
 # each CTest entry whose command is an executable built in that tree, with
 # the entry's arguments, environment and working directory. Entries run
 # through a script or an emulator are left out; the checker would only see
-# the interpreter.
+# the interpreter. So are those labelled "terminal".
 #
 #   cmake -DBUILD_DIR=<absolute build dir> -P valgrind_tests.cmake -- <checker command...>
 #
@@ -56,6 +56,13 @@ foreach(t RANGE ${last_test})
   cmake_path(IS_PREFIX BUILD_DIR "${program}" NORMALIZE built_here)
   if(NOT built_here)
     message(STATUS "skipped ${name}: runs ${program}, not a program of the build")
+    continue()
+  endif()
+  # The terminal tests time a child program that runs natively anyway; under
+  # the checker's slowdown only their timing would be tested.
+  test_property(${t} LABELS labels)
+  if("${labels}" MATCHES "terminal")
+    message(STATUS "skipped ${name}: terminal timing test, its child runs outside the checker")
     continue()
   endif()
 
