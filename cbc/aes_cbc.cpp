@@ -1,24 +1,57 @@
-// CBC mode over whole blocks, in place.
+// The public CBC functions: each call goes to the implementation chosen for
+// this CPU, once, on the first call.
 #include "cbc/aes_cbc.hpp"
 
 #include <array>
-#include <cstddef>
+#include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
-#include "cbc/secure_wipe.hpp"
-#include "cipher/rijndael.hpp"
+#include "cbc/implementations.hpp"
+
+namespace aes_cbc {
+
+std::span<const Implementation* const> implementations() noexcept {
+  static constexpr std::array all {
+#if AES_HARDWARE_X86
+    &aesNiImplementation,
+#endif
+#if AES_HARDWARE_ARM64
+        &armv8AesImplementation,
+#endif
+        &tableImplementation,
+  };
+  return all;
+}
+
+}  // namespace aes_cbc
 
 namespace {
 
-using Block = std::array<std::uint8_t, aes_block_bytes>;
-
-// target[j] ^= source[j] over one block.
-void xorBlock(std::uint8_t* target, const std::uint8_t* source) {
-  for (std::size_t j = 0; j < aes_block_bytes; ++j) {
-    target[j] ^= source[j];
+const aes_cbc::Implementation* firstSupported() noexcept {
+  for (const aes_cbc::Implementation* candidate : aes_cbc::implementations()) {
+    if (candidate->supported()) {
+      return candidate;
+    }
   }
+  return &aes_cbc::tableImplementation;
+}
+
+// The CPU does not change under a running program, so the choice is made
+// once (the language makes the static's initialisation thread-safe) and kept
+// where each call finds it with one load.
+std::atomic<const aes_cbc::Implementation*> chosenImplementation{nullptr};
+
+[[gnu::noinline, gnu::cold]] const aes_cbc::Implementation& choose() noexcept {
+  static const aes_cbc::Implementation* const implementation = firstSupported();
+  chosenImplementation.store(implementation, std::memory_order_release);
+  return *implementation;
+}
+
+inline const aes_cbc::Implementation& chosen() noexcept {
+  const aes_cbc::Implementation* implementation =
+      chosenImplementation.load(std::memory_order_acquire);
+  return implementation != nullptr ? *implementation : choose();
 }
 
 }  // namespace
@@ -26,41 +59,15 @@ void xorBlock(std::uint8_t* target, const std::uint8_t* source) {
 void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
-  Block chain;
-  rijndaelKeySetupEnc(roundKeys, key);
-  std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
-  for (std::uint32_t b = 0; b < blocks; ++b) {
-    std::uint8_t* block = data + std::size_t{b} * aes_block_bytes;
-    xorBlock(chain.data(), block);
-    rijndaelEncrypt(roundKeys, chain, chain);
-    std::memcpy(block, chain.data(), chain.size());
-  }
-  secure_wipe(roundKeys);
-  secure_wipe(chain);
+  chosen().encrypt(key, iv, data, length);
 }
 
 void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
-  Block chain;
-  Block saved;
-  rijndaelKeySetupDec(roundKeys, key);
-  std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
-  for (std::uint32_t b = 0; b < blocks; ++b) {
-    const std::span<std::uint8_t, aes_block_bytes> block(data + std::size_t{b} * aes_block_bytes,
-                                                         aes_block_bytes);
-    std::memcpy(saved.data(), block.data(), saved.size());
-    rijndaelDecrypt(roundKeys, block, block);
-    xorBlock(block.data(), chain.data());
-    chain = saved;
-  }
-  secure_wipe(roundKeys);
-  secure_wipe(chain);
-  secure_wipe(saved);
+  chosen().decrypt(key, iv, data, length);
+}
+
+const char* aes_128_cbc_implementation() noexcept {
+  return chosen().name;
 }

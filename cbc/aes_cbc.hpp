@@ -13,10 +13,17 @@
 //   blocks before it returns; nothing is kept between calls.
 // - Nothing fails, throws or allocates. A wrong key or IV simply yields wrong
 //   bytes. Calls on separate buffers may run on several threads at once.
+// - Where the CPU has AES instructions (AES-NI on x86 and x86-64, the ARMv8
+//   Cryptography Extension on AArch64) the calls use them, chosen at run time
+//   on the first call; elsewhere, and in a build with AES_HARDWARE=OFF, they
+//   use the table-driven block cipher of cipher/rijndael.hpp. The bytes are
+//   the same either way; aes_128_cbc_implementation() tells which one runs.
 // - Not protected: CBC gives confidentiality only, no integrity (tampering
 //   goes unnoticed without a MAC or an AEAD mode), and needs an unpredictable
-//   IV for every message under one key. The cipher's table lookups depend on
-//   key and data, so their timing is not constant.
+//   IV for every message under one key. With the AES instructions no memory
+//   access or branch depends on key or data; with the table-driven cipher
+//   the table lookups do, so their timing is not constant and can leak both
+//   to an attacker who shares the machine's caches.
 #pragma once
 
 #include <cstddef>
@@ -30,3 +37,7 @@ void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
 void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept;
+
+// The implementation that the two functions above use on this machine, for
+// logs and bug reports: "aes-ni", "armv8-aes" or "table". Never null.
+const char* aes_128_cbc_implementation() noexcept;

@@ -1,0 +1,59 @@
+// The CBC implementations behind aes_128_cbc_encrypt and aes_128_cbc_decrypt.
+// Internal to the library: aes_cbc.cpp chooses one of them, and the tests and
+// benchmarks run each one directly. Not installed.
+//
+// Every implementation follows the public conventions of cbc/aes_cbc.hpp
+// exactly (in place, whole blocks only, key and IV only read, key material
+// wiped), so any one of them may stand behind the public functions.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// AES_HARDWARE (1 or 0) comes from the build (the CMake option of that name);
+// the architecture decides which instructions there are to use. The ARMv8 code
+// assumes the usual little-endian AArch64.
+#if AES_HARDWARE && \
+    (defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86))
+#define AES_HARDWARE_X86 1
+#else
+#define AES_HARDWARE_X86 0
+#endif
+#if AES_HARDWARE && ((defined(__aarch64__) && defined(__AARCH64EL__)) || defined(_M_ARM64))
+#define AES_HARDWARE_ARM64 1
+#else
+#define AES_HARDWARE_ARM64 0
+#endif
+
+namespace aes_cbc {
+
+using CbcFunction = void (*)(std::span<const std::uint8_t, 16> key,
+                             std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                             std::uint32_t length) noexcept;
+
+struct Implementation {
+  // As aes_128_cbc_implementation() reports it.
+  const char* name;
+  // Whether the CPU running this has the instructions the implementation
+  // needs; asks the CPU each time.
+  bool (*supported)() noexcept;
+  CbcFunction encrypt;
+  CbcFunction decrypt;
+};
+
+// The table-driven implementation: the block functions of cipher/, on any CPU.
+extern const Implementation tableImplementation;
+#if AES_HARDWARE_X86
+// AES-NI, on x86 and x86-64 CPUs that have it.
+extern const Implementation aesNiImplementation;
+#endif
+#if AES_HARDWARE_ARM64
+// The AES instructions of the ARMv8 Cryptography Extension, on AArch64.
+extern const Implementation armv8AesImplementation;
+#endif
+
+// Every implementation built into the library, the preferred first; the
+// last, the table-driven one, is supported everywhere.
+std::span<const Implementation* const> implementations() noexcept;
+
+}  // namespace aes_cbc
