@@ -1,12 +1,15 @@
-// Properties of the CBC functions, and a random differential test of both
-// against the reference model.
+// Properties of the CBC functions and a random differential test of both
+// against the reference model, for each CBC implementation; and the choice of
+// implementation behind the public functions.
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <ostream>
 #include <span>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,7 @@
 
 namespace {
 
+using aes_cbc::Implementation;
 using test_support::Block;
 using test_support::Bytes;
 using test_support::same_bytes;
@@ -26,25 +30,28 @@ using test_support::to_hex;
 struct CbcDirection {
   const char* name;
   bool encrypt;
-  decltype(&aes_128_cbc_encrypt) library;
   decltype(&reference::cbc_encrypt) reference;
 
+  aes_cbc::CbcFunction of(const Implementation& implementation) const {
+    return encrypt ? implementation.encrypt : implementation.decrypt;
+  }
   friend void PrintTo(const CbcDirection& param, std::ostream* out) { *out << param.name; }
 };
 
 constexpr std::array<CbcDirection, 2> directions{{
-    {"Encrypt", true, aes_128_cbc_encrypt, reference::cbc_encrypt},
-    {"Decrypt", false, aes_128_cbc_decrypt, reference::cbc_decrypt},
+    {"Encrypt", true, reference::cbc_encrypt},
+    {"Decrypt", false, reference::cbc_decrypt},
 }};
 
 // Runs the library over `length` bytes at `offset` in `buffer`. The whole
 // blocks must come out as the reference makes them, every other byte of the
 // buffer (the partial block at the end and the guards around) unchanged, and
 // the key and IV as they were.
-::testing::AssertionResult matches_reference(const CbcDirection& direction, const Block& key,
+::testing::AssertionResult matches_reference(const Implementation& implementation,
+                                             const CbcDirection& direction, const Block& key,
                                              const Block& iv, Bytes& buffer, std::size_t offset,
                                              std::uint32_t length, const std::string& what) {
-  const std::string context = what + ", " + direction.name;
+  const std::string context = what + ", " + implementation.name + " " + direction.name;
   Bytes expected = buffer;
   direction.reference(key, iv,
                       std::span<std::uint8_t>(expected).subspan(
@@ -53,7 +60,7 @@ constexpr std::array<CbcDirection, 2> directions{{
   // through them is defined behaviour and shows up below.
   Block key_passed = key;
   Block iv_passed = iv;
-  direction.library(key_passed, iv_passed, buffer.data() + offset, length);
+  direction.of(implementation)(key_passed, iv_passed, buffer.data() + offset, length);
   if (auto result = same_bytes(context + ": buffer", expected, buffer); !result) {
     return result;
   }
@@ -63,9 +70,11 @@ constexpr std::array<CbcDirection, 2> directions{{
   return same_bytes(context + ": IV after the call", iv, iv_passed);
 }
 
-class Cbc : public ::testing::TestWithParam<CbcDirection> {};
+class Cbc : public ::testing::TestWithParam<std::tuple<CbcDirection, const Implementation*>> {};
 
 TEST_P(Cbc, ChangesOnlyTheWholeBlocksOfLength) {
+  const auto& [direction, implementation] = GetParam();
+  SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
   const Block key = random.block();
   const Block iv = random.block();
@@ -73,13 +82,15 @@ TEST_P(Cbc, ChangesOnlyTheWholeBlocksOfLength) {
   constexpr std::size_t guard = 17;
   for (const std::uint32_t length : {0u, 15u, 16u, 40u}) {
     Bytes buffer = random.bytes(guard + length + guard);
-    EXPECT_TRUE(matches_reference(GetParam(), key, iv, buffer, guard, length,
+    EXPECT_TRUE(matches_reference(*implementation, direction, key, iv, buffer, guard, length,
                                   "length " + std::to_string(length)));
   }
 }
 
 TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
-  const CbcDirection& direction = GetParam();
+  const auto& [direction, implementation] = GetParam();
+  SKIP_UNSUPPORTED(implementation);
+  const aes_cbc::CbcFunction library = direction.of(*implementation);
   SeededRandom random;
   const Block key = random.block();
   const Block iv = random.block();
@@ -87,9 +98,9 @@ TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
   const auto length = static_cast<std::uint32_t>(input.size());
 
   Bytes whole = input;
-  direction.library(key, iv, whole.data(), length);
+  library(key, iv, whole.data(), length);
   Bytes again = input;
-  direction.library(key, iv, again.data(), length);
+  library(key, iv, again.data(), length);
   EXPECT_TRUE(same_bytes("second call", whole, again));
 
   Bytes pieces = input;
@@ -98,7 +109,7 @@ TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
     const std::span<std::uint8_t, aes_block_bytes> block(&pieces[offset], aes_block_bytes);
     Block before;
     std::copy(block.begin(), block.end(), before.begin());
-    direction.library(key, chain, block.data(), aes_block_bytes);
+    library(key, chain, block.data(), aes_block_bytes);
     // The next chaining value is this block's ciphertext.
     if (direction.encrypt) {
       std::copy(block.begin(), block.end(), chain.begin());
@@ -109,11 +120,18 @@ TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
   EXPECT_TRUE(same_bytes("one-block calls chained by hand", whole, pieces));
 }
 
-INSTANTIATE_TEST_SUITE_P(Aes128, Cbc, ::testing::ValuesIn(directions), test_support::NameOfParam());
+INSTANTIATE_TEST_SUITE_P(Aes128, Cbc,
+                         ::testing::Combine(::testing::ValuesIn(directions),
+                                            test_support::all_implementations()),
+                         test_support::NameOfParam());
+
+class CbcImplementation : public ::testing::TestWithParam<const Implementation*> {};
 
 // A wrong IV enters only the first block's XOR, so only that block is off,
 // and by exactly the difference of the IVs.
-TEST(CbcDecrypt, WrongIvGarblesOnlyTheFirstBlock) {
+TEST_P(CbcImplementation, WrongIvGarblesOnlyTheFirstDecryptedBlock) {
+  const Implementation* implementation = GetParam();
+  SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
   const Block key = random.block();
   const Block iv = random.block();
@@ -121,8 +139,8 @@ TEST(CbcDecrypt, WrongIvGarblesOnlyTheFirstBlock) {
   const Bytes plaintext = random.bytes(4 * aes_block_bytes);
   Bytes data = plaintext;
   const auto length = static_cast<std::uint32_t>(data.size());
-  aes_128_cbc_encrypt(key, iv, data.data(), length);
-  aes_128_cbc_decrypt(key, wrong_iv, data.data(), length);
+  implementation->encrypt(key, iv, data.data(), length);
+  implementation->decrypt(key, wrong_iv, data.data(), length);
   Bytes expected = plaintext;
   for (std::size_t j = 0; j < aes_block_bytes; ++j) {
     expected[j] ^= static_cast<std::uint8_t>(iv[j] ^ wrong_iv[j]);
@@ -133,7 +151,9 @@ TEST(CbcDecrypt, WrongIvGarblesOnlyTheFirstBlock) {
 
 // Random keys, IVs, lengths (whole blocks or not) and start offsets, with
 // guard bytes on both sides; encryption, then decryption of its result.
-TEST(CbcDifferential, RandomBuffersMatchReferenceAndRoundTrip) {
+TEST_P(CbcImplementation, RandomBuffersMatchReferenceAndRoundTrip) {
+  const Implementation* implementation = GetParam();
+  SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
   constexpr int cases = 2000;
   constexpr std::size_t max_length = 300;
@@ -150,9 +170,29 @@ TEST(CbcDifferential, RandomBuffersMatchReferenceAndRoundTrip) {
                              ", IV " + to_hex(iv);
     Bytes buffer = original;
     for (const CbcDirection& direction : directions) {
-      ASSERT_TRUE(matches_reference(direction, key, iv, buffer, offset, length, what));
+      ASSERT_TRUE(
+          matches_reference(*implementation, direction, key, iv, buffer, offset, length, what));
     }
     ASSERT_TRUE(same_bytes(what + ": decrypt after encrypt", original, buffer));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Aes128, CbcImplementation, test_support::all_implementations(),
+                         test_support::NameOfParam());
+
+// The public functions use the first implementation this CPU supports, and
+// the table-driven one, which is last, is supported everywhere. Where the CPU
+// is known, AES_EXPECTED_IMPLEMENTATION names the one that must be chosen.
+TEST(CbcPublicFunctions, UseTheFirstSupportedImplementation) {
+  const auto all = aes_cbc::implementations();
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back(), &aes_cbc::tableImplementation);
+  EXPECT_TRUE(all.back()->supported());
+  const auto first = std::find_if(all.begin(), all.end(),
+                                  [](const Implementation* each) { return each->supported(); });
+  EXPECT_STREQ(aes_128_cbc_implementation(), (*first)->name);
+  if (const char* expected = std::getenv("AES_EXPECTED_IMPLEMENTATION"); expected != nullptr) {
+    EXPECT_STREQ(aes_128_cbc_implementation(), expected);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "support/test_support.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +58,16 @@ std::string to_hex(std::span<const std::uint8_t> bytes) {
 std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word) {
   return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
           static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+}
+
+std::string name_of(const aes_cbc::Implementation* implementation) {
+  std::string name;
+  for (const char* c = implementation->name; *c != '\0'; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c)) != 0) {
+      name += *c;
+    }
+  }
+  return name;
 }
 
 std::string Record::where() const {

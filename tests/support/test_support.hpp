@@ -6,13 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <random>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "cbc/implementations.hpp"
 
 namespace test_support {
 
@@ -51,13 +55,48 @@ std::vector<Record> read_vector_file(std::string_view file_name);
 ::testing::AssertionResult same_bytes(std::string_view what, std::span<const std::uint8_t> expected,
                                       std::span<const std::uint8_t> produced);
 
-// Names each instance of a value-parameterised test by its parameter's `name`.
+// A CBC implementation by its name in letters and digits only ("aes-ni" ->
+// "aesni"), as test names need it; anything else by its `name`.
+std::string name_of(const aes_cbc::Implementation* implementation);
+template <typename Param>
+std::string name_of(const Param& param) {
+  return param.name;
+}
+
+// Names each instance of a value-parameterised test by its parameter's name,
+// or by the names of a tuple's elements joined with '_'.
 struct NameOfParam {
   template <typename Param>
   std::string operator()(const ::testing::TestParamInfo<Param>& param_info) const {
-    return param_info.param.name;
+    return joined(param_info.param);
+  }
+
+ private:
+  template <typename Param>
+  static std::string joined(const Param& param) {
+    return name_of(param);
+  }
+  template <typename... Params>
+  static std::string joined(const std::tuple<Params...>& params) {
+    return std::apply(
+        [](const auto& first, const auto&... rest) {
+          return (name_of(first) + ... + ("_" + name_of(rest)));
+        },
+        params);
   }
 };
+
+// Every CBC implementation built into the library, supported by this CPU or
+// not; a test of one that is not supported skips itself with SKIP_UNSUPPORTED.
+inline auto all_implementations() {
+  return ::testing::ValuesIn(aes_cbc::implementations().begin(), aes_cbc::implementations().end());
+}
+
+// Reports the current test as skipped, with the reason, when this CPU lacks
+// the instructions of `implementation` (a const aes_cbc::Implementation*).
+#define SKIP_UNSUPPORTED(implementation) \
+  if (!(implementation)->supported())    \
+  GTEST_SKIP() << (implementation)->name << ": this CPU lacks the instructions it needs"
 
 // Random test data from the seed in AES_TEST_SEED (decimal or 0x hex), or a
 // fixed default, so a failure can be replayed. While an instance lives, every
@@ -77,3 +116,10 @@ class SeededRandom {
 };
 
 }  // namespace test_support
+
+namespace aes_cbc {
+// Shows an implementation in test output by its name rather than its address.
+inline void PrintTo(const Implementation* implementation, std::ostream* out) {
+  *out << implementation->name;
+}
+}  // namespace aes_cbc

@@ -1,0 +1,39 @@
+# Runs secret_independence under valgrind's memcheck for every implementation
+# the CPU supports. The hardware implementations must draw no report: no
+# branch and no address may depend on key, IV or data. The table-driven one
+# must draw reports, since its lookups are indexed by them; that shows the
+# check able to fail.
+#
+#   cmake -DVALGRIND=<valgrind> -DPROGRAM=<secret_independence> -P secret_independence.cmake
+cmake_minimum_required(VERSION 3.25)
+
+execute_process(COMMAND ${PROGRAM} OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" ";" names "${names}")
+if(NOT "table" IN_LIST names)
+  message(FATAL_ERROR "the table-driven implementation is not listed: '${names}'")
+endif()
+
+set(problems "")
+foreach(name IN LISTS names)
+  execute_process(COMMAND ${VALGRIND} --tool=memcheck --error-exitcode=125 ${PROGRAM} ${name}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE report)
+  string(REGEX MATCH "ERROR SUMMARY: ([0-9]+) errors" summary "${report}")
+  set(errors "${CMAKE_MATCH_1}")
+  if(errors STREQUAL "")
+    string(APPEND problems "${name}: no memcheck summary (status ${status}):\n${report}\n")
+  elseif(name STREQUAL "table")
+    if(errors EQUAL 0)
+      string(APPEND problems "table: no report, yet its lookups depend on key and data\n")
+    else()
+      message(STATUS "table: ${errors} reports, as expected of table lookups")
+    endif()
+  elseif(NOT errors EQUAL 0 OR NOT status EQUAL 0)
+    string(APPEND problems "${name}: ${errors} reports (status ${status}):\n${report}\n")
+  else()
+    message(STATUS "${name}: no report")
+  endif()
+endforeach()
+if(problems)
+  message(FATAL_ERROR "${problems}")
+endif()
