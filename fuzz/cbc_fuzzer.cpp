@@ -1,11 +1,12 @@
-// Fuzzes the in-place CBC calls.
+// Fuzzes the in-place CBC calls of every implementation this CPU supports,
+// and the public functions that choose among them.
 //
 // Input layout: key (16 bytes), IV (16 bytes), a big-endian 16-bit length
 // field, then the data. The length passed to the library is the field
 // modulo (data size + 1), so every input names a length within the data and
 // the data may run past it.
 //
-// Checked on every input:
+// Checked on every input, for each of them:
 // - encryption turns the first length / 16 whole blocks into the ciphertext
 //   of the independent reference model (tests/support); every byte after
 //   them (the trailing length % 16 and any data past the length) keeps its
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "cbc/aes_cbc.hpp"
+#include "cbc/implementations.hpp"
 #include "cipher/rijndael.hpp"
 #include "support/reference_aes.hpp"
 
@@ -49,7 +51,7 @@ void printHex(const char* label, std::span<const std::uint8_t> bytes) {
 
 // Stops the run (libFuzzer keeps the input) unless the two ranges match;
 // prints expected, produced and their XOR.
-void require(const char* what, std::span<const std::uint8_t> expected,
+void require(const char* implementation, const char* what, std::span<const std::uint8_t> expected,
              std::span<const std::uint8_t> produced) {
   if (std::ranges::equal(expected, produced)) {
     return;
@@ -57,7 +59,7 @@ void require(const char* what, std::span<const std::uint8_t> expected,
   std::vector<std::uint8_t> difference(expected.size());
   std::ranges::transform(expected, produced, difference.begin(),
                          [](std::uint8_t e, std::uint8_t p) { return std::uint8_t(e ^ p); });
-  std::fprintf(stderr, "%s: mismatch over %zu bytes\n", what, expected.size());
+  std::fprintf(stderr, "%s, %s: mismatch over %zu bytes\n", implementation, what, expected.size());
   printHex("expected", expected);
   printHex("produced", produced);
   printHex("xor", difference);
@@ -79,22 +81,47 @@ class GuardedBuffer {
     return std::span(bytes_).subspan(kGuardBytes, bytes_.size() - 2 * kGuardBytes);
   }
 
-  void requireGuardsIntact(const char* after) const {
+  void requireGuardsIntact(const char* implementation, const char* after) const {
     std::array<std::uint8_t, kGuardBytes> expected{};
     const std::size_t tail = bytes_.size() - kGuardBytes;
     for (std::size_t i = 0; i < kGuardBytes; ++i) {
       expected[i] = guardByte(i);
     }
-    require(after, expected, std::span(bytes_).first(kGuardBytes));
+    require(implementation, after, expected, std::span(bytes_).first(kGuardBytes));
     for (std::size_t i = 0; i < kGuardBytes; ++i) {
       expected[i] = guardByte(tail + i);
     }
-    require(after, expected, std::span(bytes_).last(kGuardBytes));
+    require(implementation, after, expected, std::span(bytes_).last(kGuardBytes));
   }
 
  private:
   std::vector<std::uint8_t> bytes_;
 };
+
+// One encryption and decryption of `plaintext` by `encrypt` and `decrypt`.
+void checkCbc(const char* name, aes_cbc::CbcFunction encrypt, aes_cbc::CbcFunction decrypt,
+              std::span<const std::uint8_t, kKeyBytes> key,
+              std::span<const std::uint8_t, kIvBytes> iv, std::span<const std::uint8_t> plaintext,
+              std::uint32_t length, std::span<const std::uint8_t> expected) {
+  const std::size_t wholeBytes = expected.size();
+  GuardedBuffer buffer(plaintext);
+  const std::span<std::uint8_t> data = buffer.data();
+
+  encrypt(key, iv, data.data(), length);
+  buffer.requireGuardsIntact(name, "guard bytes after encryption");
+  require(name, "ciphertext against the reference model", expected, data.first(wholeBytes));
+  require(name, "bytes after the whole blocks, after encryption", plaintext.subspan(wholeBytes),
+          data.subspan(wholeBytes));
+
+  decrypt(key, iv, data.data(), length);
+  buffer.requireGuardsIntact(name, "guard bytes after decryption");
+  require(name, "decryption after encryption", plaintext, data);
+
+  if (length < aes_block_bytes) {
+    encrypt(key, iv, nullptr, length);
+    decrypt(key, iv, nullptr, length);
+  }
+}
 
 }  // namespace
 
@@ -109,27 +136,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
       std::size_t{all[kKeyBytes + kIvBytes]} << 8U | std::size_t{all[kKeyBytes + kIvBytes + 1]};
   const std::span<const std::uint8_t> plaintext = all.subspan(kHeaderBytes);
   const auto length = static_cast<std::uint32_t>(lengthField % (plaintext.size() + 1));
-  const std::size_t wholeBytes = length / aes_block_bytes * aes_block_bytes;
 
-  GuardedBuffer buffer(plaintext);
-  const std::span<std::uint8_t> data = buffer.data();
-
-  aes_128_cbc_encrypt(key, iv, data.data(), length);
-  buffer.requireGuardsIntact("guard bytes after encryption");
-  const std::span<const std::uint8_t> wholeBlocks = plaintext.first(wholeBytes);
+  const std::span<const std::uint8_t> wholeBlocks =
+      plaintext.first(length / aes_block_bytes * aes_block_bytes);
   std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
   reference::cbc_encrypt(key, iv, expected);
-  require("ciphertext against the reference model", expected, data.first(wholeBytes));
-  require("bytes after the whole blocks, after encryption", plaintext.subspan(wholeBytes),
-          data.subspan(wholeBytes));
 
-  aes_128_cbc_decrypt(key, iv, data.data(), length);
-  buffer.requireGuardsIntact("guard bytes after decryption");
-  require("decryption after encryption", plaintext, data);
-
-  if (length < aes_block_bytes) {
-    aes_128_cbc_encrypt(key, iv, nullptr, length);
-    aes_128_cbc_decrypt(key, iv, nullptr, length);
+  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+    if (implementation->supported()) {
+      checkCbc(implementation->name, implementation->encrypt, implementation->decrypt, key, iv,
+               plaintext, length, expected);
+    }
   }
+  checkCbc("public functions", aes_128_cbc_encrypt, aes_128_cbc_decrypt, key, iv, plaintext, length,
+           expected);
   return 0;
 }
