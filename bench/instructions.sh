@@ -37,26 +37,20 @@ valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$dumps/out"
   { cat "$dumps/valgrind.log" >&2; exit 1; }
 
 # One dump per measurement, named by its client request. The "empty"
-# measurement is the cost of the counting itself and is taken off the others.
+# measurement is the cost of the counting itself and is taken off the others;
+# the 64 KiB figures are given per byte.
 figures=$(awk '
-  /^desc: Trigger: Client Request: / { name = $5 }
+  /^desc: Trigger: Client Request: / { name = $5; order[++n] = name }
   /^summary: / { count[name] = $2 }
-  function net(measurement) {
-    if (!(measurement in count) || !("empty" in count)) {
-      print "no count for " measurement > "/dev/stderr"
-      failed = 1
-      exit 1
-    }
-    return count[measurement] - count["empty"]
-  }
   END {
-    if (failed) exit 1
-    printf "key_setup_enc_instructions %d\n", net("key_setup_enc")
-    printf "key_setup_dec_instructions %d\n", net("key_setup_dec")
-    printf "cbc_encrypt_16B_instructions %d\n", net("cbc_encrypt_16B")
-    printf "cbc_decrypt_16B_instructions %d\n", net("cbc_decrypt_16B")
-    printf "cbc_encrypt_64KiB_instructions_per_byte %.2f\n", net("cbc_encrypt_64KiB") / 65536
-    printf "cbc_decrypt_64KiB_instructions_per_byte %.2f\n", net("cbc_decrypt_64KiB") / 65536
+    if (!("empty" in count) || n < 2) { print "no counts" > "/dev/stderr"; exit 1 }
+    for (i = 1; i <= n; ++i) {
+      name = order[i]
+      if (name == "empty") continue
+      net = count[name] - count["empty"]
+      if (name ~ /64KiB$/) printf "%s_instructions_per_byte %.2f\n", name, net / 65536
+      else printf "%s_instructions %d\n", name, net
+    }
   }' "$dumps"/out.*)
 echo "$figures"
 
@@ -66,7 +60,12 @@ awk '
   NR == FNR { figure[$1] = $2; next }
   /^[[:space:]]*(#|$)/ { next }
   {
-    if (!($1 in figure)) { printf "MISSING %s\n", $1; failed = 1; next }
+    if (!($1 in figure)) {
+      # A hardware implementation that this CPU lacks cannot be counted here.
+      if ($1 ~ /^table\./ || $1 ~ /^public-table\./) { printf "MISSING %s\n", $1; failed = 1 }
+      else printf "SKIP %s: not supported by this CPU\n", $1
+      next
+    }
     limit = $2 * 1.02
     verdict = figure[$1] > limit ? "OVER" : "ok"
     if (verdict == "OVER") failed = 1
