@@ -51,7 +51,7 @@ figures=$(awk '
       if (name ~ /64KiB$/) printf "%s_instructions_per_byte %.2f\n", name, net / 65536
       else printf "%s_instructions %d\n", name, net
     }
-  }' "$dumps"/out.*)
+  }' "$dumps"/out.* | sort)
 echo "$figures"
 
 [[ $mode == check ]] || exit 0
