@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CI stage: the other platforms. 32-bit Windows on msvcrt.dll (the program's
 # home, checked as a file since it cannot run here), 64-bit Windows under
-# wine64, big-endian s390x and 32-bit i686 Linux under user-mode QEMU.
+# wine64, big-endian s390x, 32-bit i686 and 64-bit Arm Linux under user-mode
+# QEMU.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,9 +11,9 @@ source .ci/lib.sh
 # is built for each target.
 ensure_packages binutils googletest \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 \
-  qemu-user-static g++-s390x-linux-gnu g++-i686-linux-gnu
+  qemu-user-static g++-s390x-linux-gnu g++-i686-linux-gnu g++-aarch64-linux-gnu
 
-for preset in windows-i686 windows-x86_64 linux-s390x linux-i686; do
+for preset in windows-i686 windows-x86_64 linux-s390x linux-i686 linux-aarch64; do
   echo "=== cross: $preset"
   cmake --workflow --preset "$preset"
 done

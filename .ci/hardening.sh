@@ -13,7 +13,7 @@ ensure_packages cmake g++ make libgtest-dev googletest clang-14 clang-tidy-14 cl
   libclang-rt-14-dev cppcheck valgrind pkg-config
 
 readonly root=$PWD
-readonly fuzz_seconds=${AES_FUZZ_SECONDS:-60}
+readonly fuzz_runs=${AES_FUZZ_RUNS:-1000000}
 work=$(mktemp -d)
 readonly work
 trap 'rm -rf "$work"' EXIT
@@ -79,7 +79,7 @@ fuzzing() {
   mkdir -p "$work/corpus" "$work/findings"
   cp fuzz/corpus/* "$work/corpus/"
   local status=0
-  (cd "$work" && "$root/build/hardening-fuzz/fuzz/cbc_fuzzer" -max_total_time="$fuzz_seconds" \
+  (cd "$work" && "$root/build/hardening-fuzz/fuzz/cbc_fuzzer" -runs="$fuzz_runs" \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$work/findings/" "$work/corpus") \
     >"$work/fuzz.log" 2>&1 || status=$?
   grep -E '^#[0-9]+ +(INITED|DONE)|^stat::' "$work/fuzz.log" || true
