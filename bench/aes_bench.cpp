@@ -1,14 +1,17 @@
-// Wall-clock throughput of the block cipher, its key set-ups and CBC mode.
-// Byte counts are input bytes: the message for CBC, one block for the block
-// functions, the 16 key bytes for the key set-ups.
+// Wall-clock throughput of the block cipher, its key set-ups and CBC mode,
+// the latter for every CBC implementation this CPU supports, side by side
+// ("aes_128_cbc_encrypt/table/65536"). Byte counts are input bytes: the
+// message for CBC, one block for the block functions, the 16 key bytes for
+// the key set-ups.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "bench/inputs.hpp"
-#include "cbc/aes_cbc.hpp"
+#include "cbc/implementations.hpp"
 #include "cipher/rijndael.hpp"
 
 namespace {
@@ -45,8 +48,7 @@ void blockBenchmark(benchmark::State& state) {
 
 // One call per iteration over the whole message, key set-up included, as a
 // caller of the CBC functions pays it.
-template <auto cbc>
-void cbcBenchmark(benchmark::State& state) {
+void cbcBenchmark(benchmark::State& state, aes_cbc::CbcFunction cbc) {
   const auto length = static_cast<std::uint32_t>(state.range(0));
   auto message = benchMessage(length);
   for (auto _ : state) {
@@ -67,9 +69,25 @@ BENCHMARK(keySetupBenchmark<rijndaelKeySetupEnc>)->Name("rijndaelKeySetupEnc");
 BENCHMARK(keySetupBenchmark<rijndaelKeySetupDec>)->Name("rijndaelKeySetupDec");
 BENCHMARK(blockBenchmark<rijndaelKeySetupEnc, rijndaelEncrypt>)->Name("rijndaelEncrypt");
 BENCHMARK(blockBenchmark<rijndaelKeySetupDec, rijndaelDecrypt>)->Name("rijndaelDecrypt");
-BENCHMARK(cbcBenchmark<aes_128_cbc_encrypt>)->Name("aes_128_cbc_encrypt")->Apply(messageSizes);
-BENCHMARK(cbcBenchmark<aes_128_cbc_decrypt>)->Name("aes_128_cbc_decrypt")->Apply(messageSizes);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+    if (implementation->supported()) {
+      const std::string name = implementation->name;
+      benchmark::RegisterBenchmark(("aes_128_cbc_encrypt/" + name).c_str(), cbcBenchmark,
+                                   implementation->encrypt)
+          ->Apply(messageSizes);
+      benchmark::RegisterBenchmark(("aes_128_cbc_decrypt/" + name).c_str(), cbcBenchmark,
+                                   implementation->decrypt)
+          ->Apply(messageSizes);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

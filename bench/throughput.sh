@@ -18,7 +18,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 results=$1
 svg=${2:-$root/docs/throughput.svg}
 
-# One line per CBC benchmark: direction, size, median, lowest, highest.
+# One line per CBC benchmark: implementation, direction, size, median,
+# lowest, highest, runs.
 rows=$(jq -r '
   def median: sort | if length % 2 == 1 then .[length / 2 | floor]
                      else (.[length / 2 - 1] + .[length / 2]) / 2 end;
@@ -26,29 +27,37 @@ rows=$(jq -r '
    | select(.run_type == "iteration" and (.run_name | test("^aes_128_cbc_(en|de)crypt/")))]
   | group_by(.run_name)[]
   | (map(.bytes_per_second / 1e6)) as $rates
-  | (.[0].run_name | capture("aes_128_cbc_(?<dir>[a-z]+)/(?<size>[0-9]+)")) as $name
-  | [$name.dir, ($name.size | tonumber), ($rates | median), ($rates | min), ($rates | max),
-     ($rates | length)]
-  | @tsv' "$results" | sort -k1,1r -k2,2n)
+  | (.[0].run_name | capture("aes_128_cbc_(?<dir>[a-z]+)/(?<impl>[a-z0-9-]+)/(?<size>[0-9]+)"))
+    as $name
+  | [$name.impl, $name.dir, ($name.size | tonumber), ($rates | median), ($rates | min),
+     ($rates | max), ($rates | length)]
+  | @tsv' "$results" | sort -k1,1 -k2,2r -k3,3n)
 if [[ -z $rows ]]; then
   echo "no aes_128_cbc_* results in $results" >&2
   exit 1
 fi
 
-echo "| direction | message | median MB/s | lowest | highest | runs |"
-echo "|---|---:|---:|---:|---:|---:|"
+echo "| implementation | direction | message | median MB/s | lowest | highest | runs |"
+echo "|---|---|---:|---:|---:|---:|---:|"
 awk -F'\t' '{
-  size = $2 >= 1048576 ? $2 / 1048576 " MiB" : $2 >= 1024 ? $2 / 1024 " KiB" : $2 " B"
-  printf "| %s | %s | %.0f | %.0f | %.0f | %d |\n", $1, size, $3, $4, $5, $6
+  size = $3 >= 1048576 ? $3 / 1048576 " MiB" : $3 >= 1024 ? $3 / 1024 " KiB" : $3 " B"
+  printf "| %s | %s | %s | %.0f | %.0f | %.0f | %d |\n", $1, $2, size, $4, $5, $6, $7
 }' <<<"$rows"
 
+# One gnuplot data block per implementation and direction.
 data=$(mktemp)
 trap 'rm -f "$data"' EXIT
-{
-  grep '^encrypt' <<<"$rows"
-  printf '\n\n'
-  grep '^decrypt' <<<"$rows"
-} >"$data"
+series=()
+while IFS= read -r key; do
+  awk -F'\t' -v key="$key" '$1 "/" $2 == key' <<<"$rows" >>"$data"
+  printf '\n\n' >>"$data"
+  series+=("$key")
+done < <(cut -f1,2 <<<"$rows" | tr '\t' / | uniq)
+
+plot=""
+for i in "${!series[@]}"; do
+  plot+="${plot:+, }\"$data\" index $i using 3:4:5:6 with yerrorlines lw 2 title \"${series[$i]}\""
+done
 
 gnuplot <<GNUPLOT
 set terminal svg size 720,440 dynamic font "sans,12" background "white"
@@ -57,18 +66,11 @@ set title "AES-128-CBC throughput (key set-up included in every call)"
 set xlabel "message size (bytes)"
 set ylabel "MB/s (median; bars: lowest to highest run)"
 set logscale x 2
+set logscale y 10
 set xrange [8:2097152]
-set yrange [0:*]
 set xtics ("16 B" 16, "256 B" 256, "1 KiB" 1024, "16 KiB" 16384, "64 KiB" 65536, "1 MiB" 1048576)
 set grid
-set key bottom right
-plot "$data" index 0 using 2:3:4:5 with yerrorlines lc 1 lw 2 pt 7 title "encrypt", \
-     "$data" index 1 using 2:3:4:5 with yerrorlines lc 2 lw 2 pt 5 title "decrypt", \
-     "-" using 1:2 with points lc 1 pt 6 ps 2 title "portable T-table library, encrypt 64 KiB (reference)", \
-     "-" using 1:2 with points lc 2 pt 4 ps 2 title "portable T-table library, decrypt 64 KiB (reference)"
-65536 242
-e
-65536 273
-e
+set key top left
+plot $plot
 GNUPLOT
 echo "plot written to $svg" >&2
