@@ -165,8 +165,8 @@ AES_NI_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
 #pragma GCC unroll 9
     for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
 #pragma GCC unroll 8
-      for (std::size_t i = 0; i < lanes; ++i) {
-        state[i] = _mm_aesdec_si128(state[i], roundKeys[r]);
+      for (__m128i& lane : state) {
+        lane = _mm_aesdec_si128(lane, roundKeys[r]);
       }
     }
     const __m128i nextChain = load(group + (lanes - 1) * blockBytes);

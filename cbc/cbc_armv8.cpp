@@ -24,10 +24,7 @@
 
 #include "cbc/secure_wipe.hpp"
 
-#if defined(_MSC_VER) && !defined(__clang__)
-#define ARMV8_AES_ENTRY
-#define ARMV8_AES_INLINE __forceinline
-#elif defined(__clang__)
+#if defined(__clang__)
 #define ARMV8_AES_ENTRY __attribute__((target("aes")))
 #define ARMV8_AES_INLINE __attribute__((target("aes"), always_inline)) inline
 #else
@@ -169,8 +166,8 @@ ARMV8_AES_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
 #pragma GCC unroll 8
-      for (std::size_t i = 0; i < lanes; ++i) {
-        state[i] = vaesimcq_u8(vaesdq_u8(state[i], roundKeys[r]));
+      for (uint8x16_t& lane : state) {
+        lane = vaesimcq_u8(vaesdq_u8(lane, roundKeys[r]));
       }
     }
 #pragma GCC unroll 8

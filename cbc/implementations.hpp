@@ -12,18 +12,23 @@
 
 // AES_HARDWARE (1 or 0) comes from the build (the CMake option of that name);
 // the architecture decides which instructions there are to use. The ARMv8 code
-// assumes the usual little-endian AArch64.
+// assumes the usual little-endian AArch64, and needs GCC, or Clang compiling
+// the whole file for the AES instructions: Clang 14's arm_neon.h declares
+// them for no less. Macros, not constants: they decide what is compiled at all.
+// NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if AES_HARDWARE && \
     (defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86))
 #define AES_HARDWARE_X86 1
 #else
 #define AES_HARDWARE_X86 0
 #endif
-#if AES_HARDWARE && ((defined(__aarch64__) && defined(__AARCH64EL__)) || defined(_M_ARM64))
+#if AES_HARDWARE && defined(__aarch64__) && defined(__AARCH64EL__) && \
+    (!defined(__clang__) || defined(__ARM_FEATURE_AES))
 #define AES_HARDWARE_ARM64 1
 #else
 #define AES_HARDWARE_ARM64 0
 #endif
+// NOLINTEND(cppcoreguidelines-macro-usage)
 
 namespace aes_cbc {
 

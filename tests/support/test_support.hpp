@@ -93,7 +93,9 @@ inline auto all_implementations() {
 }
 
 // Reports the current test as skipped, with the reason, when this CPU lacks
-// the instructions of `implementation` (a const aes_cbc::Implementation*).
+// the instructions of `implementation` (a const aes_cbc::Implementation*). A
+// macro because GTEST_SKIP must return from the test body itself.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define SKIP_UNSUPPORTED(implementation) \
   if (!(implementation)->supported())    \
   GTEST_SKIP() << (implementation)->name << ": this CPU lacks the instructions it needs"
