@@ -12,15 +12,18 @@
 namespace aes_cbc {
 
 std::span<const Implementation* const> implementations() noexcept {
-  static constexpr std::array all {
+  // Left as written: clang-format indents the list differently after each #if.
+  // clang-format off
+  static constexpr std::array all{
 #if AES_HARDWARE_X86
-    &aesNiImplementation,
+      &aesNiImplementation,
 #endif
 #if AES_HARDWARE_ARM64
-        &armv8AesImplementation,
+      &armv8AesImplementation,
 #endif
-        &tableImplementation,
+      &tableImplementation,
   };
+  // clang-format on
   return all;
 }
 
