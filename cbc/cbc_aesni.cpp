@@ -27,6 +27,7 @@
 #include <cpuid.h>
 #endif
 
+#include "cbc/round_constant.hpp"
 #include "cbc/secure_wipe.hpp"
 
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -45,6 +46,8 @@
 
 namespace {
 
+using aes_cbc::roundConstant;
+
 constexpr std::size_t blockBytes = 16;
 constexpr std::size_t roundKeyCount = 11;
 using RoundKeys = __m128i[roundKeyCount];
@@ -57,22 +60,13 @@ AES_NI_INLINE void store(std::uint8_t* bytes, __m128i value) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), value);
 }
 
-// Round constant i of the key expansion: x^i in GF(2^8), FIPS-197 section 5.2.
-constexpr int roundConstant(std::size_t i) {
-  int value = 1;
-  for (std::size_t n = 0; n < i; ++n) {
-    value = (value << 1) ^ ((value & 0x80) != 0 ? 0x11b : 0);
-  }
-  return value;
-}
-static_assert(roundConstant(0) == 0x01 && roundConstant(8) == 0x1b && roundConstant(9) == 0x36);
-
 // Round key i+1 from round key i. Word 3 of AESKEYGENASSIST's result is
 // SubWord(RotWord(w3)) XOR rcon; the shifts give each word the XOR of the
 // words before it (w0, w0^w1, w0^w1^w2, w0^w1^w2^w3).
 template <std::size_t i>
 AES_NI_INLINE __m128i nextRoundKey(__m128i key) {
-  const __m128i assist = _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, roundConstant(i)), 0xff);
+  const __m128i assist =
+      _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, static_cast<int>(roundConstant(i))), 0xff);
   key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
   key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
   return _mm_xor_si128(key, assist);

@@ -22,6 +22,7 @@
 #include <sys/auxv.h>
 #endif
 
+#include "cbc/round_constant.hpp"
 #include "cbc/secure_wipe.hpp"
 
 #if defined(__clang__)
@@ -36,19 +37,11 @@
 
 namespace {
 
+using aes_cbc::roundConstant;
+
 constexpr std::size_t blockBytes = 16;
 constexpr std::size_t roundKeyCount = 11;
 using RoundKeys = uint8x16_t[roundKeyCount];
-
-// Round constant i of the key expansion: x^i in GF(2^8), FIPS-197 section 5.2.
-constexpr std::uint32_t roundConstant(std::size_t i) {
-  std::uint32_t value = 1;
-  for (std::size_t n = 0; n < i; ++n) {
-    value = (value << 1) ^ ((value & 0x80) != 0 ? 0x11b : 0);
-  }
-  return value;
-}
-static_assert(roundConstant(0) == 0x01 && roundConstant(8) == 0x1b && roundConstant(9) == 0x36);
 
 // SubWord(RotWord(w)) XOR rcon of FIPS-197 section 5.2, with the word's first
 // byte in its low byte. AESE with a zero key on four copies of the word is
