@@ -1,12 +1,40 @@
 # What the test suite needs to know about the target platform, and tests of the
 # built files themselves.
 
-# A cross build without an emulator (32-bit Windows here, which this machine
-# cannot run) builds its test programs but cannot run them. Tests that run a
-# built program call this, so that there CTest lists them as "Not Run
-# (Disabled)" instead of failing or passing falsely.
+# 32-bit x86 programs, which this machine's kernel cannot run, run in a
+# virtual machine (cmake/vm/vm.sh): a toolchain file sets AES_VM to the CPU
+# model to emulate. The image is made while building, once for all build
+# trees; each test run boots it once (the fixture "vm") and hands it one
+# program after another through AES_VM_RUN.
+if(AES_VM)
+  cmake_path(ABSOLUTE_PATH CMAKE_BINARY_DIR OUTPUT_VARIABLE build_dir NORMALIZE)
+  cmake_path(GET build_dir PARENT_PATH build_root)
+  set(AES_VM_DIR ${build_root}/vm CACHE PATH "Where the virtual machine's image is kept")
+  set(vm_script ${PROJECT_SOURCE_DIR}/cmake/vm/vm.sh)
+  add_custom_target(vm_image ALL COMMAND ${vm_script} image ${AES_VM_DIR}
+                    COMMENT "Making the virtual machine's image in ${AES_VM_DIR} (minutes, once)"
+                    USES_TERMINAL)
+  # The guest sees the source and build trees at the same paths as here.
+  add_test(NAME vm.start COMMAND ${vm_script} start ${AES_VM_DIR} ${AES_VM_SESSION} ${AES_VM}
+                                 ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  add_test(NAME vm.stop COMMAND ${vm_script} stop ${AES_VM_SESSION})
+  set_tests_properties(vm.start PROPERTIES FIXTURES_SETUP vm TIMEOUT 700 LABELS vm)
+  set_tests_properties(vm.stop PROPERTIES FIXTURES_CLEANUP vm LABELS vm)
+endif()
+
+# Marks tests that need the virtual machine as needing it.
+function(aes_run_in_vm)
+  set_tests_properties(${ARGV} PROPERTIES FIXTURES_REQUIRED vm)
+endfunction()
+
+# Tests that run a built program call this. Where the emulator is the
+# virtual machine, they need it booted; a cross build without any emulator
+# builds its test programs but cannot run them, and CTest lists them as "Not
+# Run (Disabled)" instead of failing or passing falsely.
 function(aes_disable_unless_runnable)
-  if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  if(AES_VM AND "${CMAKE_CROSSCOMPILING_EMULATOR}" STREQUAL "${AES_VM_RUN}")
+    aes_run_in_vm(${ARGV})
+  elseif(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set_tests_properties(${ARGV} PROPERTIES DISABLED TRUE)
   endif()
 endfunction()
@@ -21,7 +49,6 @@ endif()
 
 # Windows: example4.exe must be a console program of the right PE format that
 # needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key.
-# On 32-bit Windows this is what is tested: its programs cannot run here.
 if(WIN32 AND TARGET example4)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(pe_format pei-i386)

@@ -10,4 +10,9 @@ set(AES_CROSS_TRIPLET i686-linux-gnu)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static -cpu max -L /usr/${AES_CROSS_TRIPLET})
 set(AES_EXPECTED_IMPLEMENTATION aes-ni)
 set(AES_EMULATOR_WITHOUT_AES qemu-i386-static -cpu coreduo -L /usr/${AES_CROSS_TRIPLET})
+# The pseudo-terminal tests execute example4 themselves, which user-mode QEMU
+# cannot do; they run natively in the virtual machine of cmake/vm/vm.sh.
+set(AES_VM Westmere)
+set(AES_VM_SESSION ${CMAKE_BINARY_DIR}/vm-session)
+set(AES_VM_RUN ${CMAKE_CURRENT_LIST_DIR}/../vm/vm.sh run ${AES_VM_SESSION})
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)

@@ -2,11 +2,17 @@
 # i686-w64-mingw32 targets msvcrt.dll by default. The posix thread variant
 # gives the standard library std::mutex and std::thread; -static links its
 # winpthread part together with libgcc and libstdc++ into the program, so the
-# only DLLs it needs are the system's and msvcrt.dll. Nothing here runs these
-# programs: their file format is checked instead.
+# only DLLs it needs are the system's and msvcrt.dll. This machine's kernel
+# cannot run 32-bit code, so the programs run under 32-bit Wine in a virtual
+# machine (cmake/vm/vm.sh), on a Westmere CPU, which has AES-NI.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(AES_CROSS_TRIPLET i686-w64-mingw32)
 set(AES_CROSS_COMPILER_SUFFIX -posix)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(AES_VM Westmere)
+set(AES_VM_SESSION ${CMAKE_BINARY_DIR}/vm-session)
+set(AES_VM_RUN ${CMAKE_CURRENT_LIST_DIR}/../vm/vm.sh run ${AES_VM_SESSION})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${AES_VM_RUN})
+set(AES_EXPECTED_IMPLEMENTATION aes-ni)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
