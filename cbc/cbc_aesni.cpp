@@ -27,7 +27,7 @@
 #include <cpuid.h>
 #endif
 
-#include "cbc/round_constant.hpp"
+#include "cbc/key_schedule.hpp"
 #include "cbc/secure_wipe.hpp"
 
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -44,12 +44,10 @@
 #define AES_NI_INLINE __attribute__((target("aes,sse2"), always_inline)) inline
 #endif
 
+namespace aes_cbc {
 namespace {
 
-using aes_cbc::roundConstant;
-
 constexpr std::size_t blockBytes = 16;
-constexpr std::size_t roundKeyCount = 11;
 using RoundKeys = __m128i[roundKeyCount];
 
 AES_NI_INLINE __m128i load(const std::uint8_t* bytes) {
@@ -72,19 +70,13 @@ AES_NI_INLINE __m128i nextRoundKey(__m128i key) {
   return _mm_xor_si128(key, assist);
 }
 
-enum class Schedule { encryption, decryption };
-
-// Round key r of the expansion in its place: as it is for encryption; for
-// decryption in reverse order and, but for the first and the last, through
-// InvMixColumns.
+// Round key r of the expansion in its place in the schedule.
 template <Schedule schedule, std::size_t r>
 AES_NI_INLINE void place(RoundKeys& roundKeys, __m128i key) {
-  if constexpr (schedule == Schedule::encryption) {
-    roundKeys[r] = key;
-  } else if constexpr (r == 0 || r == roundKeyCount - 1) {
-    roundKeys[roundKeyCount - 1 - r] = key;
+  if constexpr (throughInvMixColumns(schedule, r)) {
+    roundKeys[placeOf(schedule, r)] = _mm_aesimc_si128(key);
   } else {
-    roundKeys[roundKeyCount - 1 - r] = _mm_aesimc_si128(key);
+    roundKeys[placeOf(schedule, r)] = key;
   }
 }
 
@@ -207,6 +199,8 @@ bool cpuHasAesNi() noexcept {
 
 }  // namespace
 
-const aes_cbc::Implementation aes_cbc::aesNiImplementation{"aes-ni", cpuHasAesNi, encrypt, decrypt};
+const Implementation aesNiImplementation{"aes-ni", cpuHasAesNi, encrypt, decrypt};
+
+}  // namespace aes_cbc
 
 #endif

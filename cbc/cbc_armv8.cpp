@@ -22,7 +22,7 @@
 #include <sys/auxv.h>
 #endif
 
-#include "cbc/round_constant.hpp"
+#include "cbc/key_schedule.hpp"
 #include "cbc/secure_wipe.hpp"
 
 #if defined(__clang__)
@@ -35,12 +35,10 @@
 #define ARMV8_AES_INLINE __attribute__((target("+crypto"), always_inline)) inline
 #endif
 
+namespace aes_cbc {
 namespace {
 
-using aes_cbc::roundConstant;
-
 constexpr std::size_t blockBytes = 16;
-constexpr std::size_t roundKeyCount = 11;
 using RoundKeys = uint8x16_t[roundKeyCount];
 
 // SubWord(RotWord(w)) XOR rcon of FIPS-197 section 5.2, with the word's first
@@ -69,19 +67,13 @@ ARMV8_AES_INLINE uint8x16_t nextRoundKey(uint8x16_t key) {
   return vreinterpretq_u8_u32(words);
 }
 
-enum class Schedule { encryption, decryption };
-
-// Round key r of the expansion in its place: as it is for encryption; for
-// decryption in reverse order and, but for the first and the last, through
-// InvMixColumns.
+// Round key r of the expansion in its place in the schedule.
 template <Schedule schedule, std::size_t r>
 ARMV8_AES_INLINE void place(RoundKeys& roundKeys, uint8x16_t key) {
-  if constexpr (schedule == Schedule::encryption) {
-    roundKeys[r] = key;
-  } else if constexpr (r == 0 || r == roundKeyCount - 1) {
-    roundKeys[roundKeyCount - 1 - r] = key;
+  if constexpr (throughInvMixColumns(schedule, r)) {
+    roundKeys[placeOf(schedule, r)] = vaesimcq_u8(key);
   } else {
-    roundKeys[roundKeyCount - 1 - r] = vaesimcq_u8(key);
+    roundKeys[placeOf(schedule, r)] = key;
   }
 }
 
@@ -194,7 +186,8 @@ bool cpuHasArmv8Aes() noexcept {
 
 }  // namespace
 
-const aes_cbc::Implementation aes_cbc::armv8AesImplementation{"armv8-aes", cpuHasArmv8Aes, encrypt,
-                                                              decrypt};
+const Implementation armv8AesImplementation{"armv8-aes", cpuHasArmv8Aes, encrypt, decrypt};
+
+}  // namespace aes_cbc
 
 #endif
