@@ -14,12 +14,21 @@ if(AES_VM)
   add_custom_target(vm_image ALL COMMAND ${vm_script} image ${AES_VM_DIR}
                     COMMENT "Making the virtual machine's image in ${AES_VM_DIR} (minutes, once)"
                     USES_TERMINAL)
-  # The guest sees the source and build trees at the same paths as here.
-  add_test(NAME vm.start COMMAND ${vm_script} start ${AES_VM_DIR} ${AES_VM_SESSION} ${AES_VM}
-                                 ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
-  add_test(NAME vm.stop COMMAND ${vm_script} stop ${AES_VM_SESSION})
-  set_tests_properties(vm.start PROPERTIES FIXTURES_SETUP vm TIMEOUT 700 LABELS vm)
-  set_tests_properties(vm.stop PROPERTIES FIXTURES_CLEANUP vm LABELS vm)
+  # Boots the machine on CPU model `cpu` for the tests that need `fixture`;
+  # the guest sees the source and build trees at the same paths as here.
+  function(aes_add_vm fixture cpu session)
+    add_test(NAME ${fixture}.start COMMAND ${vm_script} start ${AES_VM_DIR} ${session} ${cpu}
+                                           ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+    add_test(NAME ${fixture}.stop COMMAND ${vm_script} stop ${session})
+    set_tests_properties(${fixture}.start PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 700 LABELS vm)
+    set_tests_properties(${fixture}.stop PROPERTIES FIXTURES_CLEANUP ${fixture} LABELS vm)
+  endfunction()
+  aes_add_vm(vm ${AES_VM} ${AES_VM_SESSION})
+  # A second machine on a CPU without AES-NI, where AES_EMULATOR_WITHOUT_AES
+  # runs programs.
+  if(AES_VM_WITHOUT_AES)
+    aes_add_vm(vm_without_aes ${AES_VM_WITHOUT_AES} ${AES_VM_WITHOUT_AES_SESSION})
+  endif()
 endif()
 
 # Marks tests that need the virtual machine as needing it.
