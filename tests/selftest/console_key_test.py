@@ -26,16 +26,26 @@ ESCAPES = re.compile(
 START_SECONDS = 180  # a first Wine start in an emulated machine is slow
 END_SECONDS = 60
 
-# (name, keys pressed, whether the exit status must be 0, text that must not
-# be seen after the prompt)
+# (name, whether the program runs twice in one console, the keys pressed at
+# each prompt, whether the exit status must be 0, text that must not be seen
+# after the first prompt)
 CASES = [
-    ("letter", b"x", True, b"x"),
+    ("letter", False, [b"x"], True, b"x"),
     # The terminal's ESC [ A reaches the program as one key event, which
-    # _getch returns as 0xE0 and the scan code: one keypress, nothing echoed.
-    ("arrow key", b"\x1b[A", True, b"A"),
+    # _getch returns as 0xE0 and the scan code: one keypress, nothing echoed,
+    # and nothing left in the console, so that a second copy of the program
+    # in the same console still waits for a key of its own.
+    ("arrow key, then a second run", True, [b"\x1b[A", b"x"], True, b"[A"),
     # Ctrl-C ends the program through the console's handler, not by a key.
-    ("Ctrl-C", b"\x03", False, b"^C"),
+    ("Ctrl-C", False, [b"\x03"], False, b"^C"),
 ]
+
+
+def twice(command):
+    """The command, with its program (the last argument) run twice in one
+    console by cmd.exe, which takes the Windows form of the path."""
+    program = "Z:" + command[-1].replace("/", "\\")
+    return command[:-1] + ["cmd.exe", "/c", f"{program} & {program}"]
 
 
 def text(raw):
@@ -68,25 +78,38 @@ def read_until(fd, pid, done, seconds):
     return output, status
 
 
-def run_case(command, name, keys, must_succeed, unseen):
+def run_case(command, name, run_twice, presses, must_succeed, unseen):
     os.environ.setdefault("TERM", "xterm")
+    if run_twice:
+        command = twice(command)
     pid, fd = pty.fork()
     if pid == 0:
         os.execvp(command[0], command)
     problems = []
-    output, status = read_until(fd, pid, lambda out: PROMPT in text(out), START_SECONDS)
-    if PROMPT not in text(output):
-        problems.append(f"no prompt within {START_SECONDS} s (status {status})")
-    elif status is not None:
-        problems.append(f"ended without waiting for a key (status {status})")
-    else:
+    output = b""
+    status = None
+    first_prompt_at = None
+    for number, keys in enumerate(presses, start=1):
+        def prompted(out, count=number):
+            return text(output + out).count(PROMPT) >= count
+
+        more, status = read_until(fd, pid, prompted, START_SECONDS)
+        output += more
+        if not prompted(b""):
+            problems.append(f"no prompt {number} within {START_SECONDS} s (status {status})")
+            break
+        if status is not None:
+            problems.append(f"ended without waiting at prompt {number} (status {status})")
+            break
         more, status = read_until(fd, pid, lambda out: False, 1.0)
         output += more
         if status is not None:
-            problems.append(f"stopped waiting by itself (status {status})")
-    before_keys = len(text(output))
-    if status is None:
+            problems.append(f"stopped waiting by itself at prompt {number} (status {status})")
+            break
+        if first_prompt_at is None:
+            first_prompt_at = len(text(output))
         os.write(fd, keys)
+    if not problems:
         more, status = read_until(fd, pid, lambda out: False, END_SECONDS)
         output += more
         if status is None:
@@ -95,7 +118,7 @@ def run_case(command, name, keys, must_succeed, unseen):
             problems.append(f"still running {END_SECONDS} s after the keys")
         elif must_succeed and status != 0:
             problems.append(f"exit status {status} after the keys, expected 0")
-        after = text(output)[before_keys:]
+        after = text(output)[first_prompt_at:]
         if unseen in after:
             problems.append(f"{unseen!r} appeared after the keys: {after!r}")
     os.close(fd)
