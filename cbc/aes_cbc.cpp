@@ -15,10 +15,10 @@ std::span<const Implementation* const> implementations() noexcept {
   // Left as written: clang-format indents the list differently after each #if.
   // clang-format off
   static constexpr std::array all{
-#if AES_HARDWARE_X86
+#if AES_CBC_X86
       &aesNiImplementation,
 #endif
-#if AES_HARDWARE_ARM64
+#if AES_CBC_ARMV8
       &armv8AesImplementation,
 #endif
       &tableImplementation,
@@ -37,7 +37,7 @@ const aes_cbc::Implementation* firstSupported() noexcept {
       return candidate;
     }
   }
-  return &aes_cbc::tableImplementation;
+  return aes_cbc::implementations().back();
 }
 
 // The CPU does not change under a running program, so the choice is made

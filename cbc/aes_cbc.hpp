@@ -15,7 +15,7 @@
 //   bytes. Calls on separate buffers may run on several threads at once.
 // - Where the CPU has AES instructions (AES-NI on x86 and x86-64, the ARMv8
 //   Cryptography Extension on AArch64) the calls use them, chosen at run time
-//   on the first call; elsewhere, and in a build with AES_HARDWARE=OFF, they
+//   on the first call; elsewhere, and with AES_CBC_IMPLEMENTATIONS=table, they
 //   use the table-driven block cipher of cipher/rijndael.hpp. The bytes are
 //   the same either way; aes_128_cbc_implementation() tells which one runs.
 // - Not protected: CBC gives confidentiality only, no integrity (tampering

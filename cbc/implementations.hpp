@@ -10,23 +10,24 @@
 #include <cstdint>
 #include <span>
 
-// AES_HARDWARE (1 or 0) comes from the build (the CMake option of that name);
-// the architecture decides which instructions there are to use. The ARMv8 code
+// AES_CBC_TABLE_ONLY (1 or 0) comes from the build: 1 where the CMake option
+// AES_CBC_IMPLEMENTATIONS is "table", the table-driven library alone. Else the
+// architecture decides which instructions there are to use. The ARMv8 code
 // assumes the usual little-endian AArch64, and needs GCC, or Clang compiling
 // the whole file for the AES instructions: Clang 14's arm_neon.h declares
 // them for no less. Macros, not constants: they decide what is compiled at all.
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
-#if AES_HARDWARE && \
+#if !AES_CBC_TABLE_ONLY && \
     (defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86))
-#define AES_HARDWARE_X86 1
+#define AES_CBC_X86 1
 #else
-#define AES_HARDWARE_X86 0
+#define AES_CBC_X86 0
 #endif
-#if AES_HARDWARE && defined(__aarch64__) && defined(__AARCH64EL__) && \
+#if !AES_CBC_TABLE_ONLY && defined(__aarch64__) && defined(__AARCH64EL__) && \
     (!defined(__clang__) || defined(__ARM_FEATURE_AES))
-#define AES_HARDWARE_ARM64 1
+#define AES_CBC_ARMV8 1
 #else
-#define AES_HARDWARE_ARM64 0
+#define AES_CBC_ARMV8 0
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
@@ -48,11 +49,11 @@ struct Implementation {
 
 // The table-driven implementation: the block functions of cipher/, on any CPU.
 extern const Implementation tableImplementation;
-#if AES_HARDWARE_X86
+#if AES_CBC_X86
 // AES-NI, on x86 and x86-64 CPUs that have it.
 extern const Implementation aesNiImplementation;
 #endif
-#if AES_HARDWARE_ARM64
+#if AES_CBC_ARMV8
 // The AES instructions of the ARMv8 Cryptography Extension, on AArch64.
 extern const Implementation armv8AesImplementation;
 #endif

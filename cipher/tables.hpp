@@ -1,8 +1,7 @@
 // Round tables of AES-128, private to the block cipher.
 //
-// Every table is computed by the compiler from its definition: GF(2^8)
-// arithmetic modulo x^8 + x^4 + x^3 + x + 1 and the S-box construction of
-// FIPS-197 section 5.1.1 (multiplicative inverse, then the affine map).
+// Every table is computed by the compiler from its definition: the GF(2^8)
+// arithmetic and the S-box construction of cipher/gf256.hpp.
 // Nothing here runs at program start; the static_asserts below pin the
 // results to the published values.
 #pragma once
@@ -12,56 +11,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cipher/gf256.hpp"
+
 namespace rijndael_tables {
 
 using Table = std::array<std::uint32_t, 256>;
 using ByteTable = std::array<std::uint8_t, 256>;
 
-// Multiplication by x (that is, by 2) in GF(2^8).
-constexpr std::uint8_t xtime(std::uint8_t a) {
-  return static_cast<std::uint8_t>((unsigned{a} << 1U) ^ ((a & 0x80U) != 0 ? 0x1bU : 0U));
-}
-
-// Multiplication in GF(2^8), shift-and-add.
-constexpr std::uint8_t gmul(std::uint8_t a, std::uint8_t b) {
-  std::uint8_t product = 0;
-  for (; b != 0; b = static_cast<std::uint8_t>(b >> 1), a = xtime(a)) {
-    if ((b & 1U) != 0) {
-      product ^= a;
-    }
-  }
-  return product;
-}
-
-// Multiplicative inverse as a^254 (a^255 = 1 for a != 0); 0 maps to 0.
-constexpr std::uint8_t ginverse(std::uint8_t a) {
-  std::uint8_t result = 1;
-  for (int bit = 7; bit >= 0; --bit) {
-    result = gmul(result, result);
-    if (((254U >> bit) & 1U) != 0) {
-      result = gmul(result, a);
-    }
-  }
-  return a == 0 ? 0 : result;
-}
-
-// FIPS-197 section 5.1.1: inverse, then the affine transformation.
-constexpr std::uint8_t sboxEntry(std::uint8_t x) {
-  const std::uint8_t b = ginverse(x);
-  return static_cast<std::uint8_t>(b ^ std::rotl(b, 1) ^ std::rotl(b, 2) ^ std::rotl(b, 3) ^
-                                   std::rotl(b, 4) ^ 0x63U);
-}
+using gf256::gmul;
+using gf256::xtime;
 
 constexpr ByteTable makeSbox() {
   ByteTable s{};
   for (std::size_t x = 0; x < 256; ++x) {
-    s[x] = sboxEntry(static_cast<std::uint8_t>(x));
+    s[x] = gf256::sbox(static_cast<std::uint8_t>(x));
   }
   return s;
 }
 
 inline constexpr ByteTable S = makeSbox();
 
+// Inverted from S itself; gf256::inverseSbox is the other road, and the
+// check at the end of this file holds the two together.
 constexpr ByteTable makeInverseSbox() {
   ByteTable si{};
   for (std::size_t x = 0; x < 256; ++x) {
@@ -167,7 +138,8 @@ static_assert(rcon == std::array<std::uint32_t, 10>{
 
 constexpr bool inverseUndoesSbox() {
   for (std::size_t x = 0; x < 256; ++x) {
-    if (Si[S[x]] != x || S[Si[x]] != x) {
+    if (Si[S[x]] != x || S[Si[x]] != x ||
+        Si[x] != gf256::inverseSbox(static_cast<std::uint8_t>(x))) {
       return false;
     }
   }

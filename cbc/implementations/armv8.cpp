@@ -9,7 +9,7 @@
 // code that runs on a CPU without them.
 #include "cbc/implementations.hpp"
 
-#if AES_HARDWARE_ARM64
+#if AES_CBC_ARMV8
 
 #include <arm_neon.h>
 
@@ -22,8 +22,8 @@
 #include <sys/auxv.h>
 #endif
 
-#include "cbc/key_schedule.hpp"
-#include "cbc/secure_wipe.hpp"
+#include "cbc/shared/key_schedule.hpp"
+#include "cbc/shared/secure_wipe.hpp"
 
 #if defined(__clang__)
 #define ARMV8_AES_ENTRY __attribute__((target("aes")))

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "cbc/implementations.hpp"
-#include "cbc/secure_wipe.hpp"
+#include "cbc/shared/secure_wipe.hpp"
 #include "cipher/rijndael.hpp"
 
 namespace {

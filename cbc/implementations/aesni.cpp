@@ -11,7 +11,7 @@
 // shared with code that runs on a CPU without them.
 #include "cbc/implementations.hpp"
 
-#if AES_HARDWARE_X86
+#if AES_CBC_X86
 
 #include <emmintrin.h>
 #include <wmmintrin.h>
@@ -21,14 +21,9 @@
 #include <span>
 #include <utility>
 
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#else
-#include <cpuid.h>
-#endif
-
-#include "cbc/key_schedule.hpp"
-#include "cbc/secure_wipe.hpp"
+#include "cbc/shared/key_schedule.hpp"
+#include "cbc/shared/secure_wipe.hpp"
+#include "cbc/shared/x86_cpu.hpp"
 
 #if defined(_MSC_VER) && !defined(__clang__)
 #define AES_NI_ENTRY
@@ -61,10 +56,12 @@ AES_NI_INLINE void store(std::uint8_t* bytes, __m128i value) {
 // Round key i+1 from round key i. Word 3 of AESKEYGENASSIST's result is
 // SubWord(RotWord(w3)) XOR rcon; the shifts give each word the XOR of the
 // words before it (w0, w0^w1, w0^w1^w2, w0^w1^w2^w3).
+// The round constant is a constexpr local: without optimisation GCC's
+// intrinsic is a macro whose operand must be a constant expression.
 template <std::size_t i>
 AES_NI_INLINE __m128i nextRoundKey(__m128i key) {
-  const __m128i assist =
-      _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, static_cast<int>(roundConstant(i))), 0xff);
+  constexpr int rcon = static_cast<int>(roundConstant(i));
+  const __m128i assist = _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, rcon), 0xff);
   key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
   key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
   return _mm_xor_si128(key, assist);
@@ -178,23 +175,8 @@ AES_NI_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
 }
 
 bool cpuHasAesNi() noexcept {
-  constexpr unsigned aesBit = 1U << 25;   // CPUID leaf 1, ECX
-  constexpr unsigned sse2Bit = 1U << 26;  // CPUID leaf 1, EDX
-#if defined(_MSC_VER) && !defined(__clang__)
-  int registers[4];
-  __cpuid(registers, 1);
-  const auto ecx = static_cast<unsigned>(registers[2]);
-  const auto edx = static_cast<unsigned>(registers[3]);
-#else
-  unsigned eax = 0;
-  unsigned ebx = 0;
-  unsigned ecx = 0;
-  unsigned edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
-    return false;
-  }
-#endif
-  return (ecx & aesBit) != 0 && (edx & sse2Bit) != 0;
+  const x86::CpuidRegisters leaf1 = x86::cpuid(1);
+  return (leaf1.ecx & x86::leaf1EcxAes) != 0 && (leaf1.edx & x86::leaf1EdxSse2) != 0;
 }
 
 }  // namespace
