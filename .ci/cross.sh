@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # CI stage: the other platforms. 32-bit Windows on msvcrt.dll (the program's
 # home) under 32-bit Wine in a QEMU virtual machine, 64-bit Windows under
-# wine64, big-endian s390x, 32-bit i686 and 64-bit Arm Linux under user-mode
-# QEMU (i686's terminal tests in the virtual machine).
+# wine64, big-endian s390x, 32-bit i686, 64-bit and 32-bit Arm Linux under
+# user-mode QEMU (i686's terminal tests in the virtual machine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,9 +13,10 @@ source .ci/lib.sh
 # tests.
 ensure_packages binutils googletest qemu-system-x86 mmdebstrap busybox-static e2fsprogs python3 \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 \
-  qemu-user-static g++-s390x-linux-gnu g++-i686-linux-gnu g++-aarch64-linux-gnu
+  qemu-user-static g++-s390x-linux-gnu g++-i686-linux-gnu g++-aarch64-linux-gnu \
+  g++-arm-linux-gnueabihf
 
-for preset in windows-i686 windows-x86_64 linux-s390x linux-i686 linux-aarch64; do
+for preset in windows-i686 windows-x86_64 linux-s390x linux-i686 linux-aarch64 linux-armhf; do
   echo "=== cross: $preset"
   cmake --workflow --preset "$preset"
 done

@@ -24,12 +24,30 @@ if(AES_VM)
     set_tests_properties(${fixture}.stop PROPERTIES FIXTURES_CLEANUP ${fixture} LABELS vm)
   endfunction()
   aes_add_vm(vm ${AES_VM} ${AES_VM_SESSION})
-  # A second machine on a CPU without AES-NI, where AES_EMULATOR_WITHOUT_AES
-  # runs programs.
-  if(AES_VM_WITHOUT_AES)
-    aes_add_vm(vm_without_aes ${AES_VM_WITHOUT_AES} ${AES_VM_WITHOUT_AES_SESSION})
-  endif()
 endif()
+
+# AES_EMULATED_CPUS lists older CPUs, as CPU=IMPLEMENTATION: the property
+# tests run once more on each, through AES_EMULATOR_FOR_CPU with @CPU@
+# replaced, and the public functions must choose that implementation there.
+# Where AES_EMULATED_CPUS_IN_VM is set, each CPU gets a machine of its own.
+function(aes_add_emulated_cpu_tests program)
+  foreach(entry IN LISTS AES_EMULATED_CPUS)
+    string(REPLACE "=" ";" entry "${entry}")
+    list(GET entry 0 cpu)
+    list(GET entry 1 expected)
+    if(AES_CBC_IMPLEMENTATIONS STREQUAL "table")
+      set(expected table)
+    endif()
+    string(REPLACE "@CPU@" "${cpu}" emulator "${AES_EMULATOR_FOR_CPU}")
+    add_test(NAME ${program}.${cpu} COMMAND ${emulator} $<TARGET_FILE:${program}>)
+    set_tests_properties(${program}.${cpu} PROPERTIES
+                         LABELS "property;emulated_cpu" ENVIRONMENT AES_EXPECTED_IMPLEMENTATION=${expected})
+    if(AES_EMULATED_CPUS_IN_VM)
+      aes_add_vm(vm_${cpu} ${cpu} ${CMAKE_BINARY_DIR}/vm-session-${cpu})
+      set_tests_properties(${program}.${cpu} PROPERTIES FIXTURES_REQUIRED vm_${cpu})
+    endif()
+  endforeach()
+endfunction()
 
 # Marks tests that need the virtual machine as needing it.
 function(aes_run_in_vm)
