@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Hardening stage: formatting, the suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, example4 and the test programs under valgrind, a
-# bounded fuzzing run, clang-tidy and cppcheck, and the installed packages
-# (static and shared) used from outside the tree. Any finding fails the stage.
+# UndefinedBehaviorSanitizer and under ThreadSanitizer, example4 and the test
+# programs under valgrind, a bounded fuzzing run, clang-tidy and cppcheck, and
+# the installed packages (static and shared) used from outside the tree. Any
+# finding fails the stage.
 #
 #   bash .ci/hardening.sh [check...]    (no check named: all of them)
 set -euo pipefail
@@ -49,6 +50,12 @@ formatting() {
 
 sanitizers() {
   cmake --workflow --preset asan
+}
+
+# The suite under ThreadSanitizer, with first_call_tests: several threads
+# make their first CBC calls, which choose the implementation, at once.
+thread_sanitizer() {
+  cmake --workflow --preset tsan
 }
 
 # valgrind reports its own findings with this status, so they cannot be
@@ -190,7 +197,7 @@ packaging() {
 
 # All checks, or only those named on the command line (e.g. `fuzzing packaging`).
 checks=("$@")
-((${#checks[@]} > 0)) || checks=(formatting sanitizers under_valgrind fuzzing static_analysis packaging)
+((${#checks[@]} > 0)) || checks=(formatting sanitizers thread_sanitizer under_valgrind fuzzing static_analysis packaging)
 stage_start=$SECONDS
 for name in "${checks[@]}"; do
   check "$name" "$name"
