@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Hardening stage: formatting, the suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, example4 and the test programs under valgrind, a
-# bounded fuzzing run, clang-tidy and cppcheck, and the installed package used
-# from outside the tree. Any finding fails the stage.
+# UndefinedBehaviorSanitizer and under ThreadSanitizer, example4 and the test
+# programs under valgrind, a bounded fuzzing run, clang-tidy and cppcheck, and
+# the installed packages (static and shared) used from outside the tree. Any
+# finding fails the stage.
 #
 #   bash .ci/hardening.sh [check...]    (no check named: all of them)
 set -euo pipefail
@@ -30,11 +31,11 @@ check() {
   echo "--- hardening: $name passed in $((SECONDS - start)) s"
 }
 
-# The build the README's test command makes; .ci/run has made it already,
-# this makes it when the stage runs on its own.
-default_build() {
-  cmake --preset default >/dev/null
-  cmake --build --preset default
+# The build of a preset (default: the one the README's test command makes);
+# .ci/run has made it already, this makes it when the stage runs on its own.
+preset_build() {
+  cmake --preset "${1:-default}" >/dev/null
+  cmake --build --preset "${1:-default}"
 }
 
 # Clang with libFuzzer, sanitizers and the reference model of the tests.
@@ -51,6 +52,12 @@ sanitizers() {
   cmake --workflow --preset asan
 }
 
+# The suite under ThreadSanitizer, with first_call_tests: several threads
+# make their first CBC calls, which choose the implementation, at once.
+thread_sanitizer() {
+  cmake --workflow --preset tsan
+}
+
 # valgrind reports its own findings with this status, so they cannot be
 # mistaken for the program's.
 readonly valgrind_error_status=125
@@ -58,7 +65,7 @@ readonly valgrind=(valgrind --quiet --error-exitcode=$valgrind_error_status --le
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect)
 
 under_valgrind() {
-  default_build
+  preset_build
   local example4=build/default/selftest/example4
   local native=0 checked=0
   "$example4" </dev/null >/dev/null || native=$?
@@ -95,7 +102,7 @@ fuzzing() {
 static_analysis() {
   # build/default covers the library, example4 and the tests; the fuzzer
   # build adds the fuzzer. Third-party code is outside the file filter.
-  default_build
+  preset_build
   configure_fuzz_build
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/default \
     "^$root/(cipher|cbc|selftest|tests)/"
@@ -108,40 +115,89 @@ static_analysis() {
     cipher cbc selftest tests fuzz bench
 }
 
-# Installs into one prefix and uses the package from another, so the
-# consumers also prove the installed files are relocatable.
-packaging() {
-  default_build
-  cmake --install build/default --prefix "$work/stage"
-  mv "$work/stage" "$work/prefix"
-  local prefix=$work/prefix
-  local warnings=(-Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror)
+readonly consumer_warnings=(-Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror)
 
-  echo "consumer with find_package:"
-  cmake -S tests/consumer -B "$work/consumer-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CXX_FLAGS="${warnings[*]}" >/dev/null
-  cmake --build "$work/consumer-cmake" -j2
-  "$work/consumer-cmake/aes128_consumer"
+# Installs the build of a preset into one prefix and uses the package from
+# another, $work/<preset>/prefix, so the consumers also prove the installed
+# files are relocatable.
+install_and_consume() {
+  local preset=$1
+  local scratch=$work/$preset
+  preset_build "$preset"
+  cmake --install "build/$preset" --prefix "$scratch/stage"
+  mv "$scratch/stage" "$scratch/prefix"
 
-  echo "consumer with pkg-config:"
-  local pc
-  pc=$(find "$prefix" -name aes128.pc)
+  echo "$preset: consumer with find_package:"
+  cmake -S tests/consumer -B "$scratch/consumer-cmake" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
+    -DCMAKE_CXX_FLAGS="${consumer_warnings[*]}" >/dev/null
+  cmake --build "$scratch/consumer-cmake" -j2
+  "$scratch/consumer-cmake/aes128_consumer"
+
+  echo "$preset: consumer with pkg-config:"
+  local pc_dir
+  pc_dir=$(dirname "$(find "$scratch/prefix" -name aes128.pc)")
   local flags
-  flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs aes128)
+  flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs aes128)
+  echo "pkg-config --cflags --libs aes128: $flags"
   # shellcheck disable=SC2086 # pkg-config's output is a list of flags.
-  c++ -std=c++20 "${warnings[@]}" tests/consumer/consumer.cpp $flags -o "$work/consumer-pc"
-  "$work/consumer-pc"
+  c++ -std=c++20 "${consumer_warnings[@]}" tests/consumer/consumer.cpp $flags \
+    -o "$scratch/consumer-pc"
+  # As for any library outside the loader's directories: the program carries
+  # no path to it (CMake gives its own builds one, pkg-config does not).
+  LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir aes128) \
+    "$scratch/consumer-pc"
+}
+
+# Fails unless both consumers of a preset's prefix load libaes128.so.1
+# (expected: yes) or have the library linked in (expected: no).
+loads_shared_library() {
+  local preset=$1 expected=$2 program loads
+  for program in consumer-cmake/aes128_consumer consumer-pc; do
+    loads=no
+    if readelf -d "$work/$preset/$program" | grep -q 'NEEDED.*\[libaes128\.so\.1\]'; then
+      loads=yes
+    fi
+    echo "$preset/$program loads libaes128.so.1: $loads"
+    [[ $loads == "$expected" ]] || return 1
+  done
+}
+
+# Fails unless the CMake package and the .pc file of a preset's prefix both
+# pass AES128_STATIC on (expected: yes, the static library: no DLL import on
+# Windows) or neither does (no, the shared one).
+declares_static() {
+  local prefix=$work/$1/prefix expected=$2 file found=()
+  for file in "$(find "$prefix" -name aes128Targets.cmake)" "$(find "$prefix" -name aes128.pc)"; do
+    grep -q AES128_STATIC "$file" && found+=("$(basename "$file")")
+  done
+  echo "$1: AES128_STATIC in: ${found[*]:-neither}"
+  case $expected in
+    yes) ((${#found[@]} == 2)) ;;
+    no) ((${#found[@]} == 0)) ;;
+  esac
+}
+
+packaging() {
+  install_and_consume default
+  loads_shared_library default no
+  declares_static default yes
+
+  install_and_consume shared
+  loads_shared_library shared yes
+  declares_static shared no
+  cmake -DLIBRARY="$(find "$work/shared/prefix" -name libaes128.so.1)" -DSONAME=libaes128.so.1 \
+    -P cmake/check_shared_library.cmake
 
   echo "consumer with FetchContent from this tree:"
   cmake -S tests/consumer -B "$work/consumer-fetch" -DAES128_SOURCE_DIR="$root" \
-    -DCMAKE_CXX_FLAGS="${warnings[*]}" >/dev/null
+    -DCMAKE_CXX_FLAGS="${consumer_warnings[*]}" >/dev/null
   cmake --build "$work/consumer-fetch" -j2 --target aes128_consumer
   "$work/consumer-fetch/aes128_consumer"
 }
 
 # All checks, or only those named on the command line (e.g. `fuzzing packaging`).
 checks=("$@")
-((${#checks[@]} > 0)) || checks=(formatting sanitizers under_valgrind fuzzing static_analysis packaging)
+((${#checks[@]} > 0)) || checks=(formatting sanitizers thread_sanitizer under_valgrind fuzzing static_analysis packaging)
 stage_start=$SECONDS
 for name in "${checks[@]}"; do
   check "$name" "$name"

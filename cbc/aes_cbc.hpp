@@ -30,14 +30,16 @@
 #include <cstdint>
 #include <span>
 
-void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
-                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                         std::uint32_t length) noexcept;
+#include "cipher/aes128_export.hpp"
 
-void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
-                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                         std::uint32_t length) noexcept;
+AES128_EXPORT void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
+                                       std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                                       std::uint32_t length) noexcept;
+
+AES128_EXPORT void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
+                                       std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                                       std::uint32_t length) noexcept;
 
 // The implementation that the two functions above use on this machine, for
 // logs and bug reports: "aes-ni", "armv8-aes" or "table". Never null.
-const char* aes_128_cbc_implementation() noexcept;
+AES128_EXPORT const char* aes_128_cbc_implementation() noexcept;

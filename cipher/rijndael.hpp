@@ -28,26 +28,32 @@
 #include <cstdint>
 #include <span>
 
+#include "cipher/aes128_export.hpp"
+
 inline constexpr std::size_t aes_128_key_bytes = 16;
 inline constexpr std::size_t aes_block_bytes = 16;
 inline constexpr std::size_t aes_128_round_key_words = 44;
 
 // Key expansion, FIPS-197 section 5.2: round key r in words 4r to 4r+3,
 // words 0 to 3 are the key itself, bytes packed big-endian.
-void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
-                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
+AES128_EXPORT void rijndaelKeySetupEnc(
+    std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+    std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
 
 // Enciphers one block with an array from rijndaelKeySetupEnc.
-void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
-                     std::span<const std::uint8_t, aes_block_bytes> input,
-                     std::span<std::uint8_t, aes_block_bytes> output) noexcept;
+AES128_EXPORT void rijndaelEncrypt(
+    std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+    std::span<const std::uint8_t, aes_block_bytes> input,
+    std::span<std::uint8_t, aes_block_bytes> output) noexcept;
 
 // Round keys for the equivalent inverse cipher, FIPS-197 section 5.3.5: the
 // encryption round keys in reverse order, rounds 1 to 9 through InvMixColumns.
-void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
-                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
+AES128_EXPORT void rijndaelKeySetupDec(
+    std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+    std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept;
 
 // Deciphers one block with an array from rijndaelKeySetupDec.
-void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
-                     std::span<const std::uint8_t, aes_block_bytes> input,
-                     std::span<std::uint8_t, aes_block_bytes> output) noexcept;
+AES128_EXPORT void rijndaelDecrypt(
+    std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+    std::span<const std::uint8_t, aes_block_bytes> input,
+    std::span<std::uint8_t, aes_block_bytes> output) noexcept;

@@ -1,7 +1,9 @@
-# Installation: the static library, its two public headers, a CMake package
+# Installation: the library (static, or shared with BUILD_SHARED_LIBS=ON),
+# its two public headers and the export header they include, a CMake package
 # (find_package(aes128 CONFIG) -> aes128::aes128) and a pkg-config file.
 # Headers go under include/aes128/ and that directory is the include path, so
 # consumers write `#include "cbc/aes_cbc.hpp"` as the project itself does.
+# The installed library carries no RPATH: it needs nothing of its own prefix.
 option(AES_INSTALL "Generate the install rules of the aes128 library" ${PROJECT_IS_TOP_LEVEL})
 if(NOT AES_INSTALL)
   return()
@@ -21,7 +23,7 @@ install(TARGETS aes128 EXPORT aes128Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES cipher/rijndael.hpp
+install(FILES cipher/rijndael.hpp cipher/aes128_export.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${AES128_INCLUDE_SUBDIR}/cipher)
 install(FILES cbc/aes_cbc.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${AES128_INCLUDE_SUBDIR}/cbc)
@@ -52,5 +54,12 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(AES128_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
+# Users of the static library must not see its functions as imported from a
+# DLL (cipher/aes128_export.hpp).
+if(AES128_TYPE STREQUAL "SHARED_LIBRARY")
+  set(AES128_PC_CFLAGS "")
+else()
+  set(AES128_PC_CFLAGS " -DAES128_STATIC")
+endif()
 configure_file(cmake/aes128.pc.in ${PROJECT_BINARY_DIR}/aes128.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/aes128.pc DESTINATION ${AES128_PC_DIR})

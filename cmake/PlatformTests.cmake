@@ -90,3 +90,13 @@ if(WIN32 AND TARGET example4)
                    -P ${CMAKE_CURRENT_LIST_DIR}/check_pe_imports.cmake)
   set_tests_properties(example4.pe_imports PROPERTIES LABELS artefact)
 endif()
+
+# A shared library for ELF must have its versioned SONAME and export the
+# public functions alone.
+if(AES128_TYPE STREQUAL "SHARED_LIBRARY" AND CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")
+  add_test(NAME aes128.exports
+           COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:aes128>
+                   -DSONAME=libaes128.so.${PROJECT_VERSION_MAJOR} -DNM=${CMAKE_NM}
+                   -DREADELF=${CMAKE_READELF} -P ${CMAKE_CURRENT_LIST_DIR}/check_shared_library.cmake)
+  set_tests_properties(aes128.exports PROPERTIES LABELS artefact)
+endif()
