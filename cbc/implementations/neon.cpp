@@ -58,7 +58,9 @@ struct Neon {
   AES_VECTOR_PERMUTE_INLINE static Vector lowNibbles(Vector bytes) {
     return vandq_u8(bytes, vdupq_n_u8(0x0f));
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes) { return vshrq_n_u8(bytes, 4); }
+  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes, Vector /*lowNibbles*/) {
+    return vshrq_n_u8(bytes, 4);
+  }
   AES_VECTOR_PERMUTE_INLINE static Vector shuffle(Vector table, Vector index) {
 #if defined(__aarch64__)
     return vqtbl1q_u8(table, index);

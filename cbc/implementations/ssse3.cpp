@@ -54,10 +54,10 @@ struct Ssse3 {
   AES_VECTOR_PERMUTE_INLINE static Vector lowNibbles(Vector bytes) {
     return _mm_and_si128(bytes, _mm_set1_epi8(0x0f));
   }
-  // SSE2 has no byte shift: the word shift brings bits of the next byte
-  // down, which the mask removes.
-  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes) {
-    return lowNibbles(_mm_srli_epi16(bytes, 4));
+  // SSE2 has no byte shift, but with the low nibbles cleared a word shift
+  // brings only zeros into the high bits of each byte.
+  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes, Vector lowNibbles) {
+    return _mm_srli_epi16(_mm_xor_si128(bytes, lowNibbles), 4);
   }
   AES_VECTOR_PERMUTE_INLINE static Vector shuffle(Vector table, Vector index) {
     return _mm_shuffle_epi8(table, index);

@@ -11,7 +11,8 @@
 //   load(const std::uint8_t*), store(std::uint8_t*, Vector)   unaligned
 //   constant(const Bytes&)          a 16-byte-aligned constant
 //   zero(), bitwiseXor(Vector, Vector)
-//   lowNibbles(Vector), highNibbles(Vector)   each byte's nibble, 0..15
+//   lowNibbles(Vector bytes)        each byte's low nibble
+//   highNibbles(Vector bytes, Vector lowNibbles)   each byte's high nibble
 //   shuffle(Vector table, Vector index)      byte i = table[index[i]], 0 for
 //                                            indices 0x80..0x8f
 //   shiftUp<bytes>(Vector)          towards the higher byte positions
@@ -54,15 +55,16 @@ struct Cbc {
   }
 
   AES_VECTOR_PERMUTE_INLINE static Vector bytesThrough(const Pair& pair, Vector bytes) {
-    return Ops::bitwiseXor(Ops::shuffle(pair.first, Ops::lowNibbles(bytes)),
-                           Ops::shuffle(pair.second, Ops::highNibbles(bytes)));
+    const Vector low = Ops::lowNibbles(bytes);
+    return Ops::bitwiseXor(Ops::shuffle(pair.first, low),
+                           Ops::shuffle(pair.second, Ops::highNibbles(bytes, low)));
   }
 
   // io and jo of each byte, as vector_permute.hpp derives them.
   AES_VECTOR_PERMUTE_INLINE static Inverted invert(Vector state) {
     const Vector inverse = Ops::constant(inverseTable);
     const Vector a = Ops::lowNibbles(state);
-    const Vector b = Ops::highNibbles(state);
+    const Vector b = Ops::highNibbles(state, a);
     const Vector ak = Ops::shuffle(Ops::constant(alphaOverTable), b);
     const Vector j = Ops::bitwiseXor(a, b);
     const Vector p = Ops::bitwiseXor(Ops::shuffle(inverse, a), ak);
@@ -169,8 +171,8 @@ struct Cbc {
     const Vector rotate1 = Ops::constant(encryptionShuffles.rotate1[m % 4]);
     const Vector mixed = Ops::bitwiseXor(times2, Ops::shuffle(times1, rotate1));
     const Vector rest = Ops::bitwiseXor(
-        Ops::shuffle(times1, Ops::constant(encryptionShuffles.rotate3[m % 4])), roundKey);
-    return Ops::bitwiseXor(Ops::bitwiseXor(mixed, Ops::shuffle(mixed, rotate1)), rest);
+        Ops::shuffle(times1, Ops::constant(encryptionShuffles.rotate3[m % 4])), mixed);
+    return Ops::bitwiseXor(Ops::bitwiseXor(Ops::shuffle(mixed, rotate1), rest), roundKey);
   }
 
   template <std::size_t... m>
