@@ -227,6 +227,7 @@ struct Cbc {
   AES_VECTOR_PERMUTE_INLINE static void decryptRound(const DecryptionTables& tables,
                                                      Lanes<lanes>& state, Vector roundKey) {
     const Vector rotate1 = Ops::constant(decryptionShuffles.rotate1[m % 4]);
+#pragma GCC unroll 4
     for (Vector& lane : state) {
       const Inverted x = invert(lane);
       Vector mixed = inverseThrough(tables.times9, x);
@@ -243,10 +244,12 @@ struct Cbc {
                                                       const RoundKeys& roundKeys,
                                                       Lanes<lanes>& state,
                                                       std::index_sequence<m...> /*rounds*/) {
+#pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
     }
     (decryptRound<m + 1>(tables, state, roundKeys[m + 1]), ...);
+#pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
                              roundKeys[roundKeyCount - 1]);
@@ -261,11 +264,13 @@ struct Cbc {
                                                      std::uint8_t* blocks, Vector& chain) {
     Lanes<lanes> cipher;
     Lanes<lanes> state;
+#pragma GCC unroll 4
     for (std::size_t i = 0; i < lanes; ++i) {
       cipher[i] = Ops::load(blocks + i * blockBytes);
       state[i] = cipher[i];
     }
     decryptBlocks(tables, roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+#pragma GCC unroll 4
     for (std::size_t i = 0; i < lanes; ++i) {
       Ops::store(blocks + i * blockBytes,
                  Ops::bitwiseXor(state[i], i == 0 ? chain : cipher[i - 1]));
