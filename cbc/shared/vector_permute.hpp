@@ -146,24 +146,44 @@ constexpr std::uint8_t imageOfX() {
   return 0;
 }
 
-// phi: the AES byte sum(c_i x^i) to sum(c_i g^i).
-constexpr std::uint8_t toTower(std::uint8_t aes) {
-  std::uint8_t image = 0;
-  for (unsigned bit = 0; bit < 8; ++bit) {
-    if (((aes >> bit) & 1U) != 0) {
-      image ^= towerPower(imageOfX(), bit);
-    }
+// Every byte's image under f, computed once (each call of toTower and the
+// gf256 functions below would otherwise repeat its whole derivation).
+using ByteTable = std::array<std::uint8_t, 256>;
+template <typename F>
+constexpr ByteTable tabulate(F f) {
+  ByteTable table{};
+  for (unsigned x = 0; x < 256; ++x) {
+    table[x] = f(static_cast<std::uint8_t>(x));
   }
-  return image;
+  return table;
 }
 
-constexpr std::uint8_t fromTower(std::uint8_t image) {
-  for (unsigned aes = 0; aes < 256; ++aes) {
-    if (toTower(static_cast<std::uint8_t>(aes)) == image) {
-      return static_cast<std::uint8_t>(aes);
+// phi: the AES byte sum(c_i x^i) to sum(c_i g^i).
+inline constexpr ByteTable toTowerTable = [] {
+  const std::uint8_t g = imageOfX();
+  return tabulate([g](std::uint8_t aes) {
+    std::uint8_t image = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if (((aes >> bit) & 1U) != 0) {
+        image ^= towerPower(g, bit);
+      }
     }
+    return image;
+  });
+}();
+inline constexpr ByteTable fromTowerTable = [] {
+  ByteTable table{};
+  for (unsigned x = 0; x < 256; ++x) {
+    table[toTowerTable[x]] = static_cast<std::uint8_t>(x);
   }
-  return 0;
+  return table;
+}();
+
+constexpr std::uint8_t toTower(std::uint8_t aes) {
+  return toTowerTable[aes];
+}
+constexpr std::uint8_t fromTower(std::uint8_t image) {
+  return fromTowerTable[image];
 }
 
 constexpr bool toTowerIsAnIsomorphism() {
@@ -184,16 +204,20 @@ static_assert(toTowerIsAnIsomorphism());
 
 // --- The affine parts of the S-boxes, taken from gf256 ----------------------
 
+inline constexpr ByteTable aesInverse = tabulate(gf256::inverse);
+inline constexpr ByteTable aesSbox = tabulate(gf256::sbox);
+inline constexpr ByteTable aesInverseSbox = tabulate(gf256::inverseSbox);
+
 // The S-box without its constant: the affine map's linear part of the inverse
 // (the inverse is an involution, so sbox(inverse(b)) is affine(b)).
 constexpr std::uint8_t sboxLinear(std::uint8_t b) {
-  return static_cast<std::uint8_t>(gf256::sbox(gf256::inverse(b)) ^ gf256::sbox(0));
+  return static_cast<std::uint8_t>(aesSbox[aesInverse[b]] ^ aesSbox[0]);
 }
 
 // What the inverse S-box inverts: affine^-1(s) + 5, split into its linear
 // part and its constant.
 constexpr std::uint8_t inverseSboxInput(std::uint8_t s) {
-  return gf256::inverse(gf256::inverseSbox(s));
+  return aesInverse[aesInverseSbox[s]];
 }
 inline constexpr std::uint8_t inverseSboxConstant = inverseSboxInput(0);
 constexpr std::uint8_t inverseSboxInputLinear(std::uint8_t s) {
@@ -482,7 +506,7 @@ constexpr bool encryptionTablesHold() {
   for (unsigned x = 0; x < 256; ++x) {
     const auto s = static_cast<std::uint8_t>(x);
     const std::uint8_t state = applyToByte(encryptionInput, s);
-    const auto substituted = static_cast<std::uint8_t>(gf256::sbox(s) ^ gf256::sbox(0));
+    const auto substituted = static_cast<std::uint8_t>(aesSbox[s] ^ aesSbox[0]);
     if (state != toTower(s) || !invert(state).indicesAgree ||
         applyToInverse(sboxTimes1, state) != toTower(substituted) ||
         applyToInverse(sboxTimes2, state) != toTower(gf256::gmul(2, substituted)) ||
@@ -497,7 +521,7 @@ static_assert(encryptionTablesHold(), "encryption tables against gf256::sbox");
 template <std::uint8_t c>
 constexpr bool decryptionMultipleHolds(std::uint8_t s, std::uint8_t state) {
   return applyToInverse(inverseSboxTimes<c>, state) ==
-             decryptionBasis(gf256::gmul(c, gf256::inverseSbox(s))) &&
+             decryptionBasis(gf256::gmul(c, aesInverseSbox[s])) &&
          applyToByte(keyTimes<c>, s) == decryptionBasis(gf256::gmul(c, s));
 }
 
@@ -509,7 +533,7 @@ constexpr bool decryptionTablesHold() {
     if (state != toTower(inverseSboxInput(s)) || !invert(state).indicesAgree ||
         !decryptionMultipleHolds<14>(s, state) || !decryptionMultipleHolds<11>(s, state) ||
         !decryptionMultipleHolds<13>(s, state) || !decryptionMultipleHolds<9>(s, state) ||
-        applyToInverse(inverseSboxLast, state) != gf256::inverseSbox(s)) {
+        applyToInverse(inverseSboxLast, state) != aesInverseSbox[s]) {
       return false;
     }
   }
