@@ -435,7 +435,7 @@ alignas(16) inline constexpr std::array<Bytes, roundKeyCount - 1> subWordConstan
   std::array<Bytes, roundKeyCount - 1> constants{};
   for (std::size_t step = 0; step < constants.size(); ++step) {
     constants[step] = broadcast(gf256::sbox(0));
-    for (unsigned w = 0; w < 4; ++w) {
+    for (std::size_t w = 0; w < 4; ++w) {
       constants[step][4 * w] ^= static_cast<std::uint8_t>(roundConstant(step));
     }
   }
