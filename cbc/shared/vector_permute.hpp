@@ -160,8 +160,8 @@ constexpr ByteTable tabulate(F f) {
 
 // phi: the AES byte sum(c_i x^i) to sum(c_i g^i).
 inline constexpr ByteTable toTowerTable = [] {
-  const std::uint8_t g = imageOfX();
-  return tabulate([g](std::uint8_t aes) {
+  constexpr std::uint8_t g = imageOfX();
+  return tabulate([](std::uint8_t aes) {
     std::uint8_t image = 0;
     for (unsigned bit = 0; bit < 8; ++bit) {
       if (((aes >> bit) & 1U) != 0) {
