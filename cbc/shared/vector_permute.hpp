@@ -431,9 +431,10 @@ alignas(16) inline constexpr Order rotWordOfLastWord = [] {
   }
   return order;
 }();
-alignas(16) inline constexpr std::array<Bytes, roundKeyCount - 1> subWordConstants = [] {
-  std::array<Bytes, roundKeyCount - 1> constants{};
-  for (std::size_t step = 0; step < constants.size(); ++step) {
+inline constexpr std::size_t expansionSteps = roundKeyCount - 1;
+alignas(16) inline constexpr std::array<Bytes, expansionSteps> subWordConstants = [] {
+  std::array<Bytes, expansionSteps> constants{};
+  for (std::size_t step = 0; step < expansionSteps; ++step) {
     constants[step] = broadcast(gf256::sbox(0));
     for (std::size_t w = 0; w < 4; ++w) {
       constants[step][4 * w] ^= static_cast<std::uint8_t>(roundConstant(step));
