@@ -21,6 +21,12 @@ std::span<const Implementation* const> implementations() noexcept {
 #if AES_CBC_ARMV8
       &armv8AesImplementation,
 #endif
+#if AES_CBC_X86
+      &ssse3Implementation,
+#endif
+#if AES_CBC_NEON
+      &neonImplementation,
+#endif
       &tableImplementation,
   };
   // clang-format on

@@ -15,15 +15,18 @@
 //   bytes. Calls on separate buffers may run on several threads at once.
 // - Where the CPU has AES instructions (AES-NI on x86 and x86-64, the ARMv8
 //   Cryptography Extension on AArch64) the calls use them, chosen at run time
-//   on the first call; elsewhere, and with AES_CBC_IMPLEMENTATIONS=table, they
-//   use the table-driven block cipher of cipher/rijndael.hpp. The bytes are
-//   the same either way; aes_128_cbc_implementation() tells which one runs.
+//   on the first call; else, where it has a 16-byte byte shuffle (SSSE3,
+//   NEON), they compute AES with vector permutes; elsewhere, and with
+//   AES_CBC_IMPLEMENTATIONS=table, they use the table-driven block cipher of
+//   cipher/rijndael.hpp. The bytes are the same either way;
+//   aes_128_cbc_implementation() tells which one runs.
 // - Not protected: CBC gives confidentiality only, no integrity (tampering
 //   goes unnoticed without a MAC or an AEAD mode), and needs an unpredictable
-//   IV for every message under one key. With the AES instructions no memory
-//   access or branch depends on key or data; with the table-driven cipher
-//   the table lookups do, so their timing is not constant and can leak both
-//   to an attacker who shares the machine's caches.
+//   IV for every message under one key. With the AES instructions and with
+//   vector permutes no memory access or branch depends on key or data; with
+//   the table-driven cipher the table lookups do, so their timing is not
+//   constant and can leak both to an attacker who shares the machine's
+//   caches.
 #pragma once
 
 #include <cstddef>
@@ -41,5 +44,6 @@ AES128_EXPORT void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                                        std::uint32_t length) noexcept;
 
 // The implementation that the two functions above use on this machine, for
-// logs and bug reports: "aes-ni", "armv8-aes" or "table". Never null.
+// logs and bug reports: "aes-ni", "armv8-aes", "ssse3", "neon" or "table".
+// Never null.
 AES128_EXPORT const char* aes_128_cbc_implementation() noexcept;

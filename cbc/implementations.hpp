@@ -29,6 +29,13 @@
 #else
 #define AES_CBC_ARMV8 0
 #endif
+#if !AES_CBC_TABLE_ONLY && ((defined(__aarch64__) && defined(__AARCH64EL__)) ||                  \
+                            (defined(__arm__) && defined(__ARMEL__) && defined(__ARM_PCS_VFP) && \
+                             defined(__GNUC__) && !defined(__clang__) && defined(__linux__)))
+#define AES_CBC_NEON 1
+#else
+#define AES_CBC_NEON 0
+#endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 namespace aes_cbc {
@@ -56,6 +63,16 @@ extern const Implementation aesNiImplementation;
 #if AES_CBC_ARMV8
 // The AES instructions of the ARMv8 Cryptography Extension, on AArch64.
 extern const Implementation armv8AesImplementation;
+#endif
+#if AES_CBC_X86
+// Vector permutes with SSSE3's byte shuffle, on x86 and x86-64 CPUs that
+// have it.
+extern const Implementation ssse3Implementation;
+#endif
+#if AES_CBC_NEON
+// Vector permutes with NEON's table lookup, on AArch64 and on 32-bit Arm
+// CPUs that have NEON.
+extern const Implementation neonImplementation;
 #endif
 
 // Every implementation built into the library, the preferred first; the

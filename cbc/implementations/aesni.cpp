@@ -24,20 +24,12 @@
 #include "cbc/shared/key_schedule.hpp"
 #include "cbc/shared/secure_wipe.hpp"
 #include "cbc/shared/x86_cpu.hpp"
+#include "cbc/shared/x86_target.hpp"
 
-#if defined(_MSC_VER) && !defined(__clang__)
-#define AES_NI_ENTRY
-#define AES_NI_INLINE __forceinline
-#else
-// 32-bit Windows keeps the stack only 4-byte aligned, and the round keys live
-// in 16-byte vectors on it: the entry points realign it.
-#if defined(_WIN32) && defined(__i386__)
-#define AES_NI_ENTRY __attribute__((target("aes,sse2"), force_align_arg_pointer))
-#else
-#define AES_NI_ENTRY __attribute__((target("aes,sse2")))
-#endif
-#define AES_NI_INLINE __attribute__((target("aes,sse2"), always_inline)) inline
-#endif
+// NOLINTBEGIN(cppcoreguidelines-macro-usage)
+#define AES_NI_ENTRY AES_CBC_X86_ENTRY("aes,sse2")
+#define AES_NI_INLINE AES_CBC_X86_INLINE("aes,sse2")
+// NOLINTEND(cppcoreguidelines-macro-usage)
 
 namespace aes_cbc {
 namespace {
