@@ -3,13 +3,13 @@
 # AES-NI, so every implementation runs. The property tests also run on older
 # CPUs, where QEMU stops any instruction they lack with SIGILL: that shows the
 # choice each gets and that nothing runs unguarded. A Core Duo has neither
-# AES-NI nor SSSE3.
+# AES-NI nor SSSE3, a Core 2 Duo SSSE3 but no AES-NI.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(AES_CROSS_TRIPLET i686-linux-gnu)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static -cpu max -L /usr/${AES_CROSS_TRIPLET})
 set(AES_EXPECTED_IMPLEMENTATION aes-ni)
-set(AES_EMULATED_CPUS coreduo=bitsliced)
+set(AES_EMULATED_CPUS coreduo=bitsliced core2duo=ssse3)
 set(AES_EMULATOR_FOR_CPU qemu-i386-static -cpu @CPU@ -L /usr/${AES_CROSS_TRIPLET})
 # The pseudo-terminal tests execute example4 themselves, which user-mode QEMU
 # cannot do; they run natively in the virtual machine of cmake/vm/vm.sh.
