@@ -30,7 +30,7 @@ AES_NI_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
   aesni::expandKey<Schedule::decryption>(key.data(), roundKeys);
   aesni::decryptBlocks(roundKeys, aesni::load(iv.data()), data, length / aesni::blockBytes);
   // The chain holds only ciphertext, which the caller had anyway.
-  secure_wipe(roundKeys, sizeof roundKeys);
+  secure_wipe_vectors(roundKeys);
 }
 
 bool cpuHasAesNi() noexcept {

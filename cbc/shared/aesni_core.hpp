@@ -127,7 +127,20 @@ static AES_NI_ENTRY void encrypt(std::span<const std::uint8_t, 16> key,
     store(block, chain);
   }
   // The chain holds only ciphertext, which the caller has anyway.
-  secure_wipe(roundKeys, sizeof roundKeys);
+  secure_wipe_vectors(roundKeys);
+}
+
+// The round keys, through a pointer that an empty assembly statement claims
+// to change, so that the compiler reads them from the array where they are
+// used. Otherwise it keeps them in registers from the expansion on; with more
+// keys and blocks than registers it then stores copies to other stack slots,
+// which the wipe does not reach and which cost stores of their own.
+static AES_NI_INLINE const RoundKeys& readAgain(const RoundKeys& roundKeys) {
+  const RoundKeys* keys = &roundKeys;
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(keys));
+#endif
+  return *keys;
 }
 
 // Decryption blocks do not depend on each other, so eight go through the
@@ -136,10 +149,11 @@ constexpr std::size_t lanes = 8;
 
 // CBC decryption of `blocks` blocks at `data` in place, `chain` being the
 // ciphertext block before them (or the IV).
-static AES_NI_INLINE void decryptBlocks(const RoundKeys& roundKeys, __m128i chain,
+static AES_NI_INLINE void decryptBlocks(const RoundKeys& expandedKeys, __m128i chain,
                                         std::uint8_t* data, std::size_t blocks) {
   std::size_t b = 0;
   for (; b + lanes <= blocks; b += lanes) {
+    const RoundKeys& roundKeys = readAgain(expandedKeys);
     std::uint8_t* group = data + b * blockBytes;
     __m128i state[lanes];
 #pragma GCC unroll 8
@@ -168,7 +182,7 @@ static AES_NI_INLINE void decryptBlocks(const RoundKeys& roundKeys, __m128i chai
   for (; b < blocks; ++b) {
     std::uint8_t* block = data + b * blockBytes;
     const __m128i cipher = load(block);
-    store(block, _mm_xor_si128(decryptBlock(roundKeys, cipher), chain));
+    store(block, _mm_xor_si128(decryptBlock(readAgain(expandedKeys), cipher), chain));
     chain = cipher;
   }
 }
