@@ -83,8 +83,9 @@ fuzzing() {
   configure_fuzz_build
   cmake --build build/hardening-fuzz -j2 --target cbc_fuzzer
   # New inputs go to a scratch copy; the seeds in the repository stay as they are.
-  # Inputs up to 1 KiB (64 blocks) take every path of the eight-block loops
-  # many times over; longer ones would only slow the run down.
+  # Inputs up to 1 KiB (64 blocks) take every path of the eight- and
+  # sixteen-block loops many times over; longer ones would only slow the run
+  # down.
   mkdir -p "$work/corpus" "$work/findings"
   cp fuzz/corpus/* "$work/corpus/"
   local status=0

@@ -15,6 +15,9 @@ std::span<const Implementation* const> implementations() noexcept {
   // Left as written: clang-format indents the list differently after each #if.
   // clang-format off
   static constexpr std::array all{
+#if AES_CBC_VAES
+      &vaesAvx2Implementation,
+#endif
 #if AES_CBC_X86
       &aesNiImplementation,
 #endif

@@ -23,6 +23,13 @@
 #else
 #define AES_CBC_X86 0
 #endif
+// VAES on 256-bit registers: 64-bit x86 only, where sixteen vector registers
+// hold the blocks in flight and the round key.
+#if AES_CBC_X86 && (defined(__x86_64__) || defined(_M_X64))
+#define AES_CBC_VAES 1
+#else
+#define AES_CBC_VAES 0
+#endif
 #if !AES_CBC_TABLE_ONLY && defined(__aarch64__) && defined(__AARCH64EL__) && \
     (!defined(__clang__) || defined(__ARM_FEATURE_AES))
 #define AES_CBC_ARMV8 1
@@ -56,6 +63,10 @@ struct Implementation {
 
 // The table-driven implementation: the block functions of cipher/, on any CPU.
 extern const Implementation tableImplementation;
+#if AES_CBC_VAES
+// VAES and AVX2, on x86-64 CPUs that have them (and AES-NI).
+extern const Implementation vaesAvx2Implementation;
+#endif
 #if AES_CBC_X86
 // AES-NI, on x86 and x86-64 CPUs that have it.
 extern const Implementation aesNiImplementation;

@@ -2,7 +2,9 @@
 # the CPU supports. The hardware implementations must draw no report: no
 # branch and no address may depend on key, IV or data. The table-driven one
 # must draw reports, since its lookups are indexed by them; that shows the
-# check able to fail.
+# check able to fail. An implementation whose instructions valgrind's CPU
+# lacks (valgrind 3.19 hides VAES from the programs it runs) cannot be
+# checked here and is reported as skipped.
 #
 #   cmake -DVALGRIND=<valgrind> -DPROGRAM=<secret_independence> -P secret_independence.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -20,7 +22,9 @@ foreach(name IN LISTS names)
                   RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE report)
   string(REGEX MATCH "ERROR SUMMARY: ([0-9]+) errors" summary "${report}")
   set(errors "${CMAKE_MATCH_1}")
-  if(errors STREQUAL "")
+  if(status EQUAL 77 AND errors EQUAL 0 AND NOT name STREQUAL "table")
+    message(STATUS "${name}: skipped, the CPU that valgrind presents lacks its instructions")
+  elseif(errors STREQUAL "")
     string(APPEND problems "${name}: no memcheck summary (status ${status}):\n${report}\n")
   elseif(name STREQUAL "table")
     if(errors EQUAL 0)

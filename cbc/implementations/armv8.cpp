@@ -124,7 +124,7 @@ ARMV8_AES_ENTRY void encrypt(std::span<const std::uint8_t, 16> key,
     vst1q_u8(block, chain);
   }
   // The chain holds only ciphertext, which the caller has anyway.
-  secure_wipe(roundKeys, sizeof roundKeys);
+  secure_wipe_vectors(roundKeys);
 }
 
 // Decryption blocks do not depend on each other, so eight go through the
@@ -170,7 +170,7 @@ ARMV8_AES_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
     chain = cipher;
   }
   // The chain holds only ciphertext, which the caller had anyway.
-  secure_wipe(roundKeys, sizeof roundKeys);
+  secure_wipe_vectors(roundKeys);
 }
 
 bool cpuHasArmv8Aes() noexcept {

@@ -7,6 +7,10 @@
 #include <fstream>
 #include <stdexcept>
 
+#if AES_TEST_VALGRIND_HEADER
+#include <valgrind/valgrind.h>
+#endif
+
 namespace test_support {
 namespace {
 
@@ -58,6 +62,16 @@ std::string to_hex(std::span<const std::uint8_t> bytes) {
 std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word) {
   return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
           static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+}
+
+std::string unsupported_reason() {
+#if AES_TEST_VALGRIND_HEADER
+  if (RUNNING_ON_VALGRIND != 0) {
+    return "the CPU that valgrind presents lacks the instructions it needs (valgrind hides some "
+           "that the real one has, such as VAES)";
+  }
+#endif
+  return "this CPU lacks the instructions it needs";
 }
 
 std::string name_of(const aes_cbc::Implementation* implementation) {

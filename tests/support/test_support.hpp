@@ -92,13 +92,17 @@ inline auto all_implementations() {
   return ::testing::ValuesIn(aes_cbc::implementations().begin(), aes_cbc::implementations().end());
 }
 
+// Why an implementation is not supported here: the CPU lacks its
+// instructions, or under valgrind, the CPU that valgrind presents does.
+std::string unsupported_reason();
+
 // Reports the current test as skipped, with the reason, when this CPU lacks
 // the instructions of `implementation` (a const aes_cbc::Implementation*). A
 // macro because GTEST_SKIP must return from the test body itself.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define SKIP_UNSUPPORTED(implementation) \
   if (!(implementation)->supported())    \
-  GTEST_SKIP() << (implementation)->name << ": this CPU lacks the instructions it needs"
+  GTEST_SKIP() << (implementation)->name << ": " << test_support::unsupported_reason()
 
 // Random test data from the seed in AES_TEST_SEED (decimal or 0x hex), or a
 // fixed default, so a failure can be replayed. While an instance lives, every
