@@ -433,8 +433,17 @@ struct Gather {
 
 template <unsigned rows, unsigned columns, unsigned columnsPerRow, typename Word>
 constexpr Word gather(Word x) {
-  using G = Gather<Word, rows, columns, columnsPerRow>;
-  return G::apply(x, std::make_index_sequence<G::terms.count>{});
+  constexpr auto& terms = Gather<Word, rows, columns, columnsPerRow>::terms;
+  if constexpr (terms.count == 2) {
+    // One rotation for all, then the other distance where it is needed:
+    // one mask instead of two.
+    const Word first = std::rotr(x, static_cast<int>(terms.rotation[0]));
+    const auto further = static_cast<int>(terms.rotation[1] - terms.rotation[0]);
+    return first ^ ((first ^ std::rotr(first, further)) & terms.mask[1]);
+  } else {
+    return Gather<Word, rows, columns, columnsPerRow>::apply(
+        x, std::make_index_sequence<terms.count>{});
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -491,45 +500,49 @@ constexpr State<Word, n> operator^(State<Word, n> a, const State<Word, n>& b) {
   return a;
 }
 
-// Both column mixes have the form b_r = X(a_r, a_r+2) + Y(a_r+1, a_r+3) for
-// linear X and Y: with c the state two rows down, b is X(a, c) XOR Y(a, c)
-// one row down, two rotations of each word. In a state that has skipped
-// `shifted` ShiftRows, the byte k rows down is also k * shifted columns on.
-template <unsigned shifted, typename Word, std::size_t n, typename Mix>
-constexpr void mixColumnsBy(State<Word, n>& a, Mix xy) {
-  State<Word, n> c{};
+// The state one row down (row r takes row r + 1) and two rows down. In a
+// state that has skipped `shifted` ShiftRows, the byte k rows down is also
+// k * shifted columns on.
+template <unsigned shifted, typename Word, std::size_t n>
+constexpr State<Word, n> oneRowDown(const State<Word, n>& a) {
+  State<Word, n> result{};
 #pragma GCC unroll 8
   for (std::size_t w = 0; w < n; ++w) {
-    c[w] = gather<2, 2 * shifted % 4, 0>(a[w]);
+    result[w] = gather<1, shifted % 4, 0>(a[w]);
   }
-  const auto [x, y] = xy(a, c);
-#pragma GCC unroll 8
-  for (std::size_t w = 0; w < n; ++w) {
-    a[w] = x[w] ^ gather<1, shifted % 4, 0>(y[w]);
-  }
+  return result;
 }
 
-// MixColumns (FIPS-197 section 5.1.3), {02}a_r + {03}a_r+1 + a_r+2 + a_r+3:
-// X = 2a + c, Y = 3a + c = X + a.
+template <unsigned shifted, typename Word, std::size_t n>
+constexpr State<Word, n> twoRowsDown(const State<Word, n>& a) {
+  State<Word, n> result{};
+#pragma GCC unroll 8
+  for (std::size_t w = 0; w < n; ++w) {
+    result[w] = gather<2, 2 * shifted % 4, 0>(a[w]);
+  }
+  return result;
+}
+
+// MixColumns (FIPS-197 section 5.1.3): b_r = {02}a_r + {03}a_r+1 + a_r+2 +
+// a_r+3, which is X + (Y one row down) with c = a two rows down, X = 2a + c
+// and Y = 3a + c = X + a: two rotations of each word.
 template <unsigned shifted, typename Word, std::size_t n>
 constexpr void mixColumns(State<Word, n>& a) {
-  mixColumnsBy<shifted>(a, [](const State<Word, n>& in, const State<Word, n>& c) {
-    const State<Word, n> x = xtime(in) ^ c;
-    return std::pair{x, x ^ in};
-  });
+  const State<Word, n> x = xtime(a) ^ twoRowsDown<shifted>(a);
+  a = x ^ oneRowDown<shifted>(x ^ a);
 }
 
-// InvMixColumns (FIPS-197 section 5.3.3), {0e}a_r + {0b}a_r+1 + {0d}a_r+2 +
-// {09}a_r+3: with s = a + c, X = 14a + 13c = 8s + 4s + 2a + c and
-// Y = 11a + 9c = 8s + 2a + s.
+// InvMixColumns (FIPS-197 section 5.3.3). Its polynomial is MixColumns'
+// times {04}x^2 + {05}, so it is MixColumns of v = a + 4u with
+// u = a + (a two rows down). u is the same two rows down, so v two rows down
+// is v + u, and MixColumns of v is X + (Y one row down) with Y = 2v + u and
+// X = Y + v: as MixColumns, two rotations of each word.
 template <unsigned shifted, typename Word, std::size_t n>
 constexpr void invMixColumns(State<Word, n>& a) {
-  mixColumnsBy<shifted>(a, [](const State<Word, n>& in, const State<Word, n>& c) {
-    const State<Word, n> s = in ^ c;
-    const State<Word, n> s4 = xtime(xtime(s));
-    const State<Word, n> z = xtime(s4) ^ xtime(in);
-    return std::pair{z ^ s4 ^ c, z ^ s};
-  });
+  const State<Word, n> u = a ^ twoRowsDown<shifted>(a);
+  const State<Word, n> v = a ^ xtime(xtime(u));
+  const State<Word, n> y = xtime(v) ^ u;
+  a = (y ^ v) ^ oneRowDown<shifted>(y);
 }
 
 // ShiftRows applied `times` times; the state's way back after ten rounds.
@@ -847,12 +860,12 @@ void encryptRounds(Block<Word>& state, const Schedule<Word>& keys,
 }
 
 // One block through the cipher, in place, chained to `chain`, which becomes
-// its ciphertext. Everything it calls is compiled into it, so that the state
-// stays in registers.
+// its ciphertext. Everything it calls is compiled into it, and its state is
+// its own, so that the state can stay in registers.
 template <typename Word>
 [[gnu::flatten]] void encryptBlock(const Schedule<Word>& keys, std::uint8_t* block,
-                                   Block<Word>& chain, Block<Word>& state) {
-  state = pack<Word, 1>(block);
+                                   Block<Word>& chain) {
+  Block<Word> state = pack<Word, 1>(block);
   xorInto(state, chain);
   xorInto(state, keys[0]);
   encryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
@@ -872,12 +885,12 @@ void encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t
   Schedule<Word> keys;
   expandKey(key, keys);
   Block<Word> chain = pack<Word, 1>(iv.data());
-  Block<Word> state{};
   const std::size_t blocks = length / blockBytes;
   for (std::size_t b = 0; b < blocks; ++b) {
-    encryptBlock(keys, data + b * blockBytes, chain, state);
+    encryptBlock(keys, data + b * blockBytes, chain);
   }
-  // The chain and the state end as ciphertext, which the caller has anyway.
+  // The state ends as ciphertext, which the caller has anyway, and so does
+  // the chain.
   secure_wipe(keys);
 }
 
@@ -921,18 +934,18 @@ template <typename Word>
 using Group = Words<Word, lanes<Word>>;
 
 // `count` blocks (1 to lanes) at `group`, in place; `chain` is the ciphertext
-// before them, and becomes their last.
+// before them, and becomes their last. As in encryptBlock, everything is
+// compiled into it and the state is its own.
 template <typename Word>
 [[gnu::flatten]] void decryptGroup(const DecryptionKeys<Word>& keys, std::uint8_t* group,
-                                   std::size_t count, std::array<std::uint8_t, blockBytes>& chain,
-                                   Planes<Word>& state, Group<Word>& words) {
+                                   std::size_t count, std::array<std::uint8_t, blockBytes>& chain) {
   constexpr std::size_t blocks = lanes<Word>;
-  state = pack<Word, blocks>(group, count);
+  Planes<Word> state = pack<Word, blocks>(group, count);
   // The ciphertext enters in the coordinates of round 10.
   shiftRows<(roundKeyCount - 1) % 4>(state);
   xorInto(state, keys[roundKeyCount - 1]);
   decryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
-  words = unpack<Word, blocks>(state);
+  Group<Word> words = unpack<Word, blocks>(state);
   std::array<std::uint8_t, blockBytes> nextChain{};
   const std::uint8_t* last = group + (count - 1) * blockBytes;
   std::copy(last, last + blockBytes, nextChain.begin());
@@ -949,6 +962,9 @@ template <typename Word>
     }
   }
   chain = nextChain;
+  // Both held the blocks' plaintext (before the XOR with the chain).
+  secure_wipe(state);
+  secure_wipe(words);
 }
 
 template <typename Word>
@@ -965,17 +981,13 @@ void decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t
   }
   std::array<std::uint8_t, blockBytes> chain{};
   std::copy(iv.begin(), iv.end(), chain.begin());
-  Planes<Word> state{};
-  Group<Word> words{};
   const std::size_t blocks = length / blockBytes;
   for (std::size_t b = 0; b < blocks; b += lanes<Word>) {
-    decryptGroup(keys, data + b * blockBytes, std::min<std::size_t>(lanes<Word>, blocks - b), chain,
-                 state, words);
+    decryptGroup(keys, data + b * blockBytes, std::min<std::size_t>(lanes<Word>, blocks - b),
+                 chain);
   }
-  // The chain holds ciphertext only; the state and the words held plaintext.
+  // The chain holds ciphertext only.
   secure_wipe(keys);
-  secure_wipe(state);
-  secure_wipe(words);
 }
 
 bool everywhere() noexcept {
