@@ -545,7 +545,8 @@ constexpr void invMixColumns(State<Word, n>& a) {
   a = (y ^ v) ^ oneRowDown<shifted>(y);
 }
 
-// ShiftRows applied `times` times; the state's way back after ten rounds.
+// ShiftRows applied `times` times, to put round keys in the coordinates of
+// their round.
 template <unsigned times, typename Word, std::size_t n>
 constexpr void shiftRows(State<Word, n>& a) {
 #pragma GCC unroll 8
@@ -563,22 +564,28 @@ constexpr void shiftRows(State<Word, n>& a) {
 template <typename Word>
 constexpr std::size_t wordsPerBlock = blockBytes / sizeof(Word);
 
+// Words in little-endian byte order: one load or store on little-endian
+// targets, with a byte reversal on big-endian ones.
+static_assert(std::endian::native == std::endian::little ||
+              std::endian::native == std::endian::big);
+
 template <typename Word>
 constexpr Word loadLittleEndian(const std::uint8_t* bytes) {
-  Word word = 0;
-#pragma GCC unroll 8
-  for (std::size_t i = 0; i < sizeof(Word); ++i) {
-    word |= Word{bytes[i]} << (8 * i);
+  std::array<std::uint8_t, sizeof(Word)> raw{};
+  std::copy_n(bytes, raw.size(), raw.begin());
+  if constexpr (std::endian::native == std::endian::big) {
+    std::reverse(raw.begin(), raw.end());
   }
-  return word;
+  return std::bit_cast<Word>(raw);
 }
 
 template <typename Word>
 constexpr void storeLittleEndian(std::uint8_t* bytes, Word word) {
-#pragma GCC unroll 8
-  for (std::size_t i = 0; i < sizeof(Word); ++i) {
-    bytes[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  auto raw = std::bit_cast<std::array<std::uint8_t, sizeof(Word)>>(word);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::reverse(raw.begin(), raw.end());
   }
+  std::copy(raw.begin(), raw.end(), bytes);
 }
 
 // Address bit `indexBit` of the word index trades places with bit
@@ -655,10 +662,10 @@ constexpr void transposeBack(State<Word, n>& words, std::index_sequence<s...> /*
 template <typename Word, std::size_t blocks>
 using Words = State<Word, wordsPerBlock<Word> * blocks>;
 
-// `count` blocks at `data`, at most `blocks`, to a state; missing blocks read
-// as zero.
+// `count` blocks at `data`, at most `blocks`, as words: word q of block k at
+// q * blocks + k. Missing blocks read as zero.
 template <typename Word, std::size_t blocks>
-constexpr Words<Word, blocks> pack(const std::uint8_t* data, std::size_t count = blocks) {
+constexpr Words<Word, blocks> load(const std::uint8_t* data, std::size_t count = blocks) {
   Words<Word, blocks> words{};
   for (std::size_t k = 0; k < count; ++k) {
 #pragma GCC unroll 4
@@ -666,15 +673,49 @@ constexpr Words<Word, blocks> pack(const std::uint8_t* data, std::size_t count =
       words[q * blocks + k] = loadLittleEndian<Word>(data + k * blockBytes + q * sizeof(Word));
     }
   }
+  return words;
+}
+
+template <typename Word, std::size_t blocks>
+constexpr void store(std::uint8_t* data, const Words<Word, blocks>& words) {
+  for (std::size_t k = 0; k < blocks; ++k) {
+#pragma GCC unroll 4
+    for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
+      storeLittleEndian(data + k * blockBytes + q * sizeof(Word), words[q * blocks + k]);
+    }
+  }
+}
+
+// ShiftRows twice, on words as stored: rows 1 and 3 trade columns 0-1 for
+// 2-3, which are the odd bytes of a block's first half and of its second.
+template <typename Word, std::size_t blocks>
+constexpr void shiftRowsTwice(Words<Word, blocks>& words) {
+  constexpr Word oddBytes = [] {
+    Word bits = 0;
+    for (std::size_t byte = 1; byte < sizeof(Word); byte += 2) {
+      bits |= Word{0xff} << (8 * byte);
+    }
+    return bits;
+  }();
+  constexpr std::size_t half = wordsPerBlock<Word> / 2 * blocks;
+#pragma GCC unroll 8
+  for (std::size_t i = 0; i < half; ++i) {
+    const Word t = (words[i] ^ words[i + half]) & oddBytes;
+    words[i] ^= t;
+    words[i + half] ^= t;
+  }
+}
+
+template <typename Word, std::size_t blocks>
+constexpr Words<Word, blocks> toState(Words<Word, blocks> words) {
   transpose<Word, blocks>(words, std::make_index_sequence<swapsOf<Word, blocks>.size()>{});
   return words;
 }
 
-// The state back to words as stored: word q of block k at q * blocks + k.
 template <typename Word, std::size_t blocks>
-constexpr Words<Word, blocks> unpack(Words<Word, blocks> words) {
-  transposeBack<Word, blocks>(words, std::make_index_sequence<swapsOf<Word, blocks>.size()>{});
-  return words;
+constexpr Words<Word, blocks> fromState(Words<Word, blocks> state) {
+  transposeBack<Word, blocks>(state, std::make_index_sequence<swapsOf<Word, blocks>.size()>{});
+  return state;
 }
 
 // The planes of a one-block state for the S-box circuit: plane wP + l is
@@ -717,7 +758,8 @@ constexpr unsigned bitOf(const Words<Word, blocks>& state, unsigned k, unsigned 
   return static_cast<unsigned>(state[i / p] >> ((4 * r + c) * lanes<Word> + lane)) & 1U;
 }
 
-// Whether pack puts every bit in its place and unpack takes it back: with
+// Whether toState puts every bit in its place and fromState takes it back:
+// with
 // one pattern for each of the nine address bits of a bit in four blocks (3
 // for the bit, 4 for the byte, 2 for the block), each bit set to that
 // address bit of its own.
@@ -735,7 +777,7 @@ constexpr bool packingIsRight() {
         }
       }
     }
-    const Words<Word, blocks> state = pack<Word, blocks>(bytes.data());
+    const Words<Word, blocks> state = toState<Word, blocks>(load<Word, blocks>(bytes.data()));
     for (unsigned k = 0; k < blocks; ++k) {
       for (unsigned j = 0; j < blockBytes; ++j) {
         for (unsigned i = 0; i < 8; ++i) {
@@ -745,13 +787,8 @@ constexpr bool packingIsRight() {
         }
       }
     }
-    const Words<Word, blocks> words = unpack<Word, blocks>(state);
     std::array<std::uint8_t, blocks * blockBytes> back{};
-    for (std::size_t k = 0; k < blocks; ++k) {
-      for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
-        storeLittleEndian(back.data() + k * blockBytes + q * sizeof(Word), words[q * blocks + k]);
-      }
-    }
+    store<Word, blocks>(back.data(), fromState<Word, blocks>(state));
     if (back != bytes) {
       return false;
     }
@@ -830,7 +867,7 @@ Block<Word> asUsed(Block<Word> key) {
 template <typename Word, std::size_t... step>
 void expandKey(const std::uint8_t* key, Schedule<Word>& schedule,
                std::index_sequence<step...> /*steps*/) {
-  Block<Word> roundKey = pack<Word, 1>(key);
+  Block<Word> roundKey = toState<Word, 1>(load<Word, 1>(key));
   schedule[0] = asUsed<0>(roundKey);
   ((nextRoundKey<step>(roundKey), schedule[step + 1] = asUsed<step + 1>(roundKey)), ...);
   secure_wipe(roundKey);
@@ -865,18 +902,16 @@ void encryptRounds(Block<Word>& state, const Schedule<Word>& keys,
 template <typename Word>
 [[gnu::flatten]] void encryptBlock(const Schedule<Word>& keys, std::uint8_t* block,
                                    Block<Word>& chain) {
-  Block<Word> state = pack<Word, 1>(block);
-  xorInto(state, chain);
+  Block<Word> words = load<Word, 1>(block);
+  xorInto(words, chain);
+  Block<Word> state = toState<Word, 1>(words);
   xorInto(state, keys[0]);
   encryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
+  words = fromState<Word, 1>(state);
   // Ten skipped ShiftRows: two to make up.
-  shiftRows<(roundKeyCount - 1) % 4>(state);
-  chain = state;
-  const Block<Word> words = unpack<Word, 1>(state);
-#pragma GCC unroll 4
-  for (std::size_t q = 0; q < words.size(); ++q) {
-    storeLittleEndian(block + q * sizeof(Word), words[q]);
-  }
+  shiftRowsTwice<Word, 1>(words);
+  chain = words;
+  store<Word, 1>(block, words);
 }
 
 template <typename Word>
@@ -884,7 +919,7 @@ void encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t
              std::uint8_t* data, std::uint32_t length) noexcept {
   Schedule<Word> keys;
   expandKey(key, keys);
-  Block<Word> chain = pack<Word, 1>(iv.data());
+  Block<Word> chain = load<Word, 1>(iv.data());
   const std::size_t blocks = length / blockBytes;
   for (std::size_t b = 0; b < blocks; ++b) {
     encryptBlock(keys, data + b * blockBytes, chain);
@@ -940,12 +975,13 @@ template <typename Word>
 [[gnu::flatten]] void decryptGroup(const DecryptionKeys<Word>& keys, std::uint8_t* group,
                                    std::size_t count, std::array<std::uint8_t, blockBytes>& chain) {
   constexpr std::size_t blocks = lanes<Word>;
-  Planes<Word> state = pack<Word, blocks>(group, count);
+  Group<Word> words = load<Word, blocks>(group, count);
   // The ciphertext enters in the coordinates of round 10.
-  shiftRows<(roundKeyCount - 1) % 4>(state);
+  shiftRowsTwice<Word, blocks>(words);
+  Planes<Word> state = toState<Word, blocks>(words);
   xorInto(state, keys[roundKeyCount - 1]);
   decryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
-  Group<Word> words = unpack<Word, blocks>(state);
+  words = fromState<Word, blocks>(state);
   std::array<std::uint8_t, blockBytes> nextChain{};
   const std::uint8_t* last = group + (count - 1) * blockBytes;
   std::copy(last, last + blockBytes, nextChain.begin());
