@@ -968,14 +968,14 @@ void decryptRounds(Planes<Word>& state, const DecryptionKeys<Word>& keys,
 template <typename Word>
 using Group = Words<Word, lanes<Word>>;
 
-// `count` blocks (1 to lanes) at `group`, in place; `chain` is the ciphertext
-// before them, and becomes their last. As in encryptBlock, everything is
-// compiled into it and the state is its own.
+// `lanes` blocks at `group`, in place; `chain` is the ciphertext before them,
+// and becomes their last. As in encryptBlock, everything is compiled into
+// it and the state is its own.
 template <typename Word>
 [[gnu::flatten]] void decryptGroup(const DecryptionKeys<Word>& keys, std::uint8_t* group,
-                                   std::size_t count, std::array<std::uint8_t, blockBytes>& chain) {
+                                   std::array<std::uint8_t, blockBytes>& chain) {
   constexpr std::size_t blocks = lanes<Word>;
-  Group<Word> words = load<Word, blocks>(group, count);
+  Group<Word> words = load<Word, blocks>(group);
   // The ciphertext enters in the coordinates of round 10.
   shiftRowsTwice<Word, blocks>(words);
   Planes<Word> state = toState<Word, blocks>(words);
@@ -983,11 +983,13 @@ template <typename Word>
   decryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
   words = fromState<Word, blocks>(state);
   std::array<std::uint8_t, blockBytes> nextChain{};
-  const std::uint8_t* last = group + (count - 1) * blockBytes;
+  const std::uint8_t* last = group + (blocks - 1) * blockBytes;
   std::copy(last, last + blockBytes, nextChain.begin());
   // From the last block down, so that the ciphertext each block is chained to
   // is still in place when it is read.
-  for (std::size_t k = count; k-- > 0;) {
+#pragma GCC unroll 4
+  for (std::size_t i = 0; i < blocks; ++i) {
+    const std::size_t k = blocks - 1 - i;
     std::uint8_t* block = group + k * blockBytes;
     const std::uint8_t* previous = k > 0 ? block - blockBytes : chain.data();
 #pragma GCC unroll 4
@@ -1017,10 +1019,21 @@ void decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t
   }
   std::array<std::uint8_t, blockBytes> chain{};
   std::copy(iv.begin(), iv.end(), chain.begin());
-  const std::size_t blocks = length / blockBytes;
-  for (std::size_t b = 0; b < blocks; b += lanes<Word>) {
-    decryptGroup(keys, data + b * blockBytes, std::min<std::size_t>(lanes<Word>, blocks - b),
-                 chain);
+  constexpr std::size_t groupBytes = lanes<Word> * blockBytes;
+  const std::size_t whole = length / blockBytes * blockBytes;
+  std::size_t offset = 0;
+  for (; offset + groupBytes <= whole; offset += groupBytes) {
+    decryptGroup(keys, data + offset, chain);
+  }
+  // The last blocks, fewer than a group, through a buffer; what follows them
+  // there is never read back.
+  if (offset < whole) {
+    std::array<std::uint8_t, groupBytes> tail{};
+    std::copy(data + offset, data + whole, tail.begin());
+    decryptGroup(keys, tail.data(), chain);
+    std::copy(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(whole - offset),
+              data + offset);
+    secure_wipe(tail);
   }
   // The chain holds ciphertext only.
   secure_wipe(keys);
