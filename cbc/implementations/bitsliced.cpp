@@ -807,9 +807,10 @@ constexpr Block<Word> blockOf(const Planes<Word>& planes) {
 template <typename Word, std::size_t blocks>
 constexpr unsigned bitOf(const Words<Word, blocks>& state, unsigned index) {
   constexpr unsigned p = planesPerWord<Word, wordsPerBlock<Word> * blocks>;
+  constexpr unsigned bytesPerBlock = blockBytes;
   const unsigned i = index % 8;
-  const unsigned j = index / 8 % blockBytes;
-  const unsigned lane = blocks == 1 ? i % p : index / (8 * blockBytes);
+  const unsigned j = index / 8 % bytesPerBlock;
+  const unsigned lane = blocks == 1 ? i % p : index / (8 * bytesPerBlock);
   const unsigned slot = 4 * (j % 4) + j / 4;
   return static_cast<unsigned>(state[i / p] >> (slot * lanes<Word> + lane)) & 1U;
 }
@@ -1002,7 +1003,7 @@ template <typename Word>
 template <typename Word>
 void encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
              std::uint8_t* data, std::uint32_t length) noexcept {
-  Schedule<Word> keys;
+  Schedule<Word> keys{};
   expandKey(key, keys);
   Block<Word> chain = load<Word, 1>(iv.data());
   const std::size_t blocks = length / blockBytes;
@@ -1095,7 +1096,7 @@ void decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t
              std::uint8_t* data, std::uint32_t length) noexcept {
   DecryptionKeys<Word> keys;
   {
-    Schedule<Word> schedule;
+    Schedule<Word> schedule{};
     expandKey(key, schedule);
     for (std::size_t i = 0; i < roundKeyCount; ++i) {
       keys[i] = inEveryLane(schedule[i]);
