@@ -19,10 +19,10 @@
 // takes the planes apart and the encryption puts them back each round.
 //
 // ShiftRows is never carried out (the layout's costliest step otherwise). A
-// round that skips it leaves row r of the state r columns behind its place;
-// MixColumns then finds the byte one row down also a few columns on, which
-// two rotations and a mask reach, and the round keys are stored in the same
-// coordinates. ShiftRows^4 is the identity, so four variants of MixColumns
+// round that skips it leaves the bytes of row r r columns from where
+// ShiftRows would put them; MixColumns then finds the byte one row down also
+// a few columns on, which two rotations and a mask reach, and the round keys
+// are stored in the same coordinates. ShiftRows^4 is the identity, so four variants of MixColumns
 // serve all rounds; after ten rounds the state is two ShiftRows from its
 // place and is moved back once per block (decryption starts there instead).
 //
@@ -37,8 +37,9 @@
 // instead (MixColumns and InvMixColumns map a column of equal bytes to
 // itself). Gate counts: forward 116 (32 AND, 84 XOR), inverse 117 (32 AND,
 // 85 XOR), no NOT. The static_asserts below check both against gf256::sbox
-// and gf256::inverseSbox on all 256 inputs, and the inverse's linear layers
-// against the forward ones.
+// and gf256::inverseSbox on all 256 inputs and the inverse's linear layers
+// against the forward ones; others check the packing into planes and both
+// column mixes.
 #include "cbc/implementations.hpp"
 
 #if AES_CBC_BITSLICED
@@ -562,39 +563,39 @@ template <unsigned shifted, typename Word>
 constexpr void invMixColumns(Planes<Word>& a) {
   const auto u = [&a](std::size_t i) { return a[i] ^ gather<2, 2 * shifted % 4, 0>(a[i]); };
   const auto mixed = [](Word y, Word v) { return y ^ v ^ gather<1, shifted % 4, 0>(y); };
-  const Word u1 = u(1);
-  const Word u7 = u(7);
-  const Word u2 = u(2);
-  const Word u0 = u(0);
-  const Word u3 = u(3);
   const Word u5 = u(5);
-  const Word v2 = a[2] ^ u0 ^ u7;
-  const Word u4 = u(4);
-  const Word u6 = u(6);
-  const Word v3 = a[3] ^ u1 ^ u6;
+  const Word u1 = u(1);
   const Word v7 = a[7] ^ u5;
+  const Word u0 = u(0);
   const Word y0 = v7 ^ u0;
-  const Word y4 = v3 ^ v7 ^ u4;
-  const Word v6 = a[6] ^ u4;
+  const Word u6 = u(6);
+  const Word u7 = u(7);
+  const Word v2 = a[2] ^ u0 ^ u7;
+  const Word v0 = a[0] ^ u6;
+  const Word out0 = mixed(y0, v0);
+  const Word y1 = v0 ^ v7 ^ u1;
+  const Word v3 = a[3] ^ u1 ^ u6;
+  const Word u3 = u(3);
   const Word y3 = v2 ^ v7 ^ u3;
   const Word out3 = mixed(y3, v3);
   const Word v5 = a[5] ^ u3 ^ u7;
   const Word y6 = v5 ^ u6;
-  const Word out6 = mixed(y6, v6);
-  const Word y7 = v6 ^ u7;
-  const Word out7 = mixed(y7, v7);
   const Word u67 = u6 ^ u7;
-  const Word v0 = a[0] ^ u6;
-  const Word y1 = v0 ^ v7 ^ u1;
-  const Word out0 = mixed(y0, v0);
+  const Word u4 = u(4);
+  const Word y4 = v3 ^ v7 ^ u4;
+  const Word v6 = a[6] ^ u4;
+  const Word y7 = v6 ^ u7;
+  const Word out6 = mixed(y6, v6);
+  const Word out7 = mixed(y7, v7);
   const Word v1 = a[1] ^ u67;
   const Word out1 = mixed(y1, v1);
+  const Word u2 = u(2);
   const Word y2 = v1 ^ u2;
   const Word out2 = mixed(y2, v2);
   const Word v4 = a[4] ^ u2 ^ u67;
   const Word y5 = v4 ^ u5;
-  const Word out5 = mixed(y5, v5);
   const Word out4 = mixed(y4, v4);
+  const Word out5 = mixed(y5, v5);
   a = {out0, out1, out2, out3, out4, out5, out6, out7};
 }
 
@@ -715,12 +716,11 @@ constexpr void transposeBack(State<Word, n>& words, std::index_sequence<s...> /*
 template <typename Word, std::size_t blocks>
 using Words = State<Word, wordsPerBlock<Word> * blocks>;
 
-// `count` blocks at `data`, at most `blocks`, as words: word q of block k at
-// q * blocks + k. Missing blocks read as zero.
+// `blocks` blocks at `data` as words: word q of block k at q * blocks + k.
 template <typename Word, std::size_t blocks>
-constexpr Words<Word, blocks> load(const std::uint8_t* data, std::size_t count = blocks) {
+constexpr Words<Word, blocks> load(const std::uint8_t* data) {
   Words<Word, blocks> words{};
-  for (std::size_t k = 0; k < count; ++k) {
+  for (std::size_t k = 0; k < blocks; ++k) {
 #pragma GCC unroll 4
     for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
       words[q * blocks + k] = loadLittleEndian<Word>(data + k * blockBytes + q * sizeof(Word));
