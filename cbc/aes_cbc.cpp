@@ -30,6 +30,9 @@ std::span<const Implementation* const> implementations() noexcept {
 #if AES_CBC_NEON
       &neonImplementation,
 #endif
+#if AES_CBC_BITSLICED
+      &bitslicedImplementation,
+#endif
       &tableImplementation,
   };
   // clang-format on

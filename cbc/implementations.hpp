@@ -43,6 +43,12 @@
 #else
 #define AES_CBC_NEON 0
 #endif
+// Plain C++, so on every target; only the table-driven library goes without.
+#if !AES_CBC_TABLE_ONLY
+#define AES_CBC_BITSLICED 1
+#else
+#define AES_CBC_BITSLICED 0
+#endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 namespace aes_cbc {
@@ -84,6 +90,10 @@ extern const Implementation ssse3Implementation;
 // Vector permutes with NEON's table lookup, on AArch64 and on 32-bit Arm
 // CPUs that have NEON.
 extern const Implementation neonImplementation;
+#endif
+#if AES_CBC_BITSLICED
+// Bitsliced AES in plain C++, constant-time on any CPU.
+extern const Implementation bitslicedImplementation;
 #endif
 
 // Every implementation built into the library, the preferred first; the

@@ -1,5 +1,5 @@
 # Runs secret_independence under valgrind's memcheck for every implementation
-# the CPU supports. The hardware implementations must draw no report: no
+# the CPU supports. All but the table-driven one must draw no report: no
 # branch and no address may depend on key, IV or data. The table-driven one
 # must draw reports, since its lookups are indexed by them; that shows the
 # check able to fail. An implementation whose instructions valgrind's CPU

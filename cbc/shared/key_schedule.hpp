@@ -1,6 +1,6 @@
-// What the hardware implementations' key schedules share: the round
-// constants, and where each round key of the expansion goes. Plain constexpr
-// code, compiled for no particular instructions.
+// What the implementations' key schedules share: the round constants, and
+// where each round key of the expansion goes in the hardware paths. Plain
+// constexpr code, compiled for no particular instructions.
 #pragma once
 
 #include <cstddef>
