@@ -16,9 +16,9 @@
 //   rijndaelKeySetupDec for rijndaelDecrypt only. Nothing marks which is which.
 // - Nothing fails, throws, allocates or keeps state between calls; any number
 //   of threads may call at once on separate output buffers.
-// - Not protected: these functions are always the table-driven cipher, also
-//   on CPUs with AES instructions (only the CBC functions of cbc/aes_cbc.hpp
-//   use those). The table lookups are indexed by key and data, so their
+// - Not protected: these functions are always the table-driven cipher, on
+//   every CPU (only the CBC functions of cbc/aes_cbc.hpp have constant-time
+//   implementations). The table lookups are indexed by key and data, so their
 //   timing is not constant and can leak both to an attacker sharing the
 //   machine's caches. The round keys are key material: the caller owns them
 //   and must wipe them when done.
