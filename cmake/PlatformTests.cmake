@@ -41,7 +41,7 @@ function(aes_add_emulated_cpu_tests program)
     string(REPLACE "@CPU@" "${cpu}" emulator "${AES_EMULATOR_FOR_CPU}")
     add_test(NAME ${program}.${cpu} COMMAND ${emulator} $<TARGET_FILE:${program}>)
     set_tests_properties(${program}.${cpu} PROPERTIES
-                         LABELS "property;emulated_cpu" ENVIRONMENT AES_EXPECTED_IMPLEMENTATION=${expected})
+                         LABELS "property;emulated_cpu" TIMEOUT 600 ENVIRONMENT AES_EXPECTED_IMPLEMENTATION=${expected})
     if(AES_EMULATED_CPUS_IN_VM)
       aes_add_vm(vm_${cpu} ${cpu} ${CMAKE_BINARY_DIR}/vm-session-${cpu})
       set_tests_properties(${program}.${cpu} PROPERTIES FIXTURES_REQUIRED vm_${cpu})

@@ -7,10 +7,15 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(AES_CROSS_TRIPLET i686-linux-gnu)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static -cpu max -L /usr/${AES_CROSS_TRIPLET})
+# The host's 32-bit libraries (/lib32, from libc6-i386, which clang's runtime
+# packages bring in) are listed in /etc/ld.so.cache, which the emulated loader
+# reads: without a library path it would pair the cross tree's loader with the
+# host's libc.so.6 of another build, and the first new thread spins forever.
+set(AES_QEMU_TARGET_LIBRARIES -L /usr/${AES_CROSS_TRIPLET} -E LD_LIBRARY_PATH=/usr/${AES_CROSS_TRIPLET}/lib)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static -cpu max ${AES_QEMU_TARGET_LIBRARIES})
 set(AES_EXPECTED_IMPLEMENTATION aes-ni)
 set(AES_EMULATED_CPUS coreduo=bitsliced core2duo=ssse3)
-set(AES_EMULATOR_FOR_CPU qemu-i386-static -cpu @CPU@ -L /usr/${AES_CROSS_TRIPLET})
+set(AES_EMULATOR_FOR_CPU qemu-i386-static -cpu @CPU@ ${AES_QEMU_TARGET_LIBRARIES})
 # The pseudo-terminal tests execute example4 themselves, which user-mode QEMU
 # cannot do; they run natively in the virtual machine of cmake/vm/vm.sh.
 set(AES_VM Westmere)
