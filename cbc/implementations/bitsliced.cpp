@@ -515,25 +515,20 @@ constexpr State<Word, n> operator^(State<Word, n> a, const State<Word, n>& b) {
   return a;
 }
 
-// The state one row down (row r takes row r + 1) and two rows down. In a
-// state that has skipped `shifted` ShiftRows, the byte k rows down is also
-// k * shifted columns on.
-template <unsigned shifted, typename Word, std::size_t n>
-constexpr State<Word, n> oneRowDown(const State<Word, n>& a) {
-  State<Word, n> result{};
-#pragma GCC unroll 8
-  for (std::size_t w = 0; w < n; ++w) {
-    result[w] = gather<1, shifted % 4, 0>(a[w]);
-  }
-  return result;
+// A word's bytes k rows down (row r takes row r + k). In a state that has
+// skipped `shifted` ShiftRows, the byte k rows down is also k * shifted
+// columns on.
+template <unsigned k, unsigned shifted, typename Word>
+constexpr Word rowsDownInWord(Word x) {
+  return gather<k, k * shifted % 4, 0>(x);
 }
 
-template <unsigned shifted, typename Word, std::size_t n>
-constexpr State<Word, n> twoRowsDown(const State<Word, n>& a) {
+template <unsigned k, unsigned shifted, typename Word, std::size_t n>
+constexpr State<Word, n> rowsDown(const State<Word, n>& a) {
   State<Word, n> result{};
 #pragma GCC unroll 8
   for (std::size_t w = 0; w < n; ++w) {
-    result[w] = gather<2, 2 * shifted % 4, 0>(a[w]);
+    result[w] = rowsDownInWord<k, shifted>(a[w]);
   }
   return result;
 }
@@ -543,8 +538,8 @@ constexpr State<Word, n> twoRowsDown(const State<Word, n>& a) {
 // and Y = 3a + c = X + a: two rotations of each word.
 template <unsigned shifted, typename Word, std::size_t n>
 constexpr void mixColumns(State<Word, n>& a) {
-  const State<Word, n> x = xtime(a) ^ twoRowsDown<shifted>(a);
-  a = x ^ oneRowDown<shifted>(x ^ a);
+  const State<Word, n> x = xtime(a) ^ rowsDown<2, shifted>(a);
+  a = x ^ rowsDown<1, shifted>(x ^ a);
 }
 
 // InvMixColumns (FIPS-197 section 5.3.3). Its polynomial is MixColumns'
@@ -561,8 +556,8 @@ constexpr void mixColumns(State<Word, n>& a) {
 // v0+v7, v1, v2+v7, v3+v7, v4, v5, v6.
 template <unsigned shifted, typename Word>
 constexpr void invMixColumns(Planes<Word>& a) {
-  const auto u = [&a](std::size_t i) { return a[i] ^ gather<2, 2 * shifted % 4, 0>(a[i]); };
-  const auto mixed = [](Word y, Word v) { return y ^ v ^ gather<1, shifted % 4, 0>(y); };
+  const auto u = [&a](std::size_t i) { return a[i] ^ rowsDownInWord<2, shifted>(a[i]); };
+  const auto mixed = [](Word y, Word v) { return y ^ v ^ rowsDownInWord<1, shifted>(y); };
   const Word u5 = u(5);
   const Word u1 = u(1);
   const Word v7 = a[7] ^ u5;
@@ -928,7 +923,7 @@ void nextRoundKey(Block<Word>& key) {
 #pragma GCC unroll 4
   for (std::size_t w = 0; w < key.size(); ++w) {
     // RotWord: row r takes column 3 of row r + 1; then into every column.
-    Word spread = gather<1, 0, 0>(substituted[w]) & column3;
+    Word spread = rowsDownInWord<1, 0>(substituted[w]) & column3;
     spread |= spread >> l;
     spread |= spread >> (2 * l);
     Word prefix = key[w] ^ ((key[w] << l) & ~column0);
