@@ -7,8 +7,11 @@
 // wiped), so any one of them may stand behind the public functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "cbc/shared/key_schedule.hpp"
 
 // AES_CBC_TABLE_ONLY (1 or 0) comes from the build: 1 where the CMake option
 // AES_CBC_IMPLEMENTATIONS is "table", the table-driven library alone. Else the
@@ -65,6 +68,11 @@ struct Implementation {
   bool (*supported)() noexcept;
   CbcFunction encrypt;
   CbcFunction decrypt;
+  // For the test that looks for what a call left behind: the round keys of
+  // `key` as this implementation holds them in memory, as bytes. Returns
+  // their count, or 0 if `image` is too small.
+  std::size_t (*roundKeyImage)(std::span<const std::uint8_t, 16> key, Schedule schedule,
+                               std::span<std::uint8_t> image) noexcept;
 };
 
 // The table-driven implementation: the block functions of cipher/, on any CPU.

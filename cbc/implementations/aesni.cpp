@@ -1,9 +1,9 @@
-// CBC with the AES instructions of x86 and x86-64 (AES-NI): serial
-// encryption, decryption eight blocks at a time, both from
-// cbc/shared/aesni_core.hpp, which says what each instruction computes. No
-// lookup depends on key or data, and no branch on anything but the length.
+// CBC with the AES instructions of x86 and x86-64 (AES-NI): the block core
+// of cbc/shared/aesni_core.hpp, which says what each instruction computes,
+// under the CBC mode of cbc/shared/cbc_mode.hpp. No lookup depends on key or
+// data, and no branch on anything but the length.
 //
-// Only the functions of this file and of that header are compiled for
+// Only the functions of this file and of those headers are compiled for
 // AES-NI, each through its own target attribute, and all of them have
 // internal linkage: no inline function of a header is ever compiled with
 // these instructions and then shared with code that runs on a CPU without
@@ -12,26 +12,19 @@
 
 #if AES_CBC_X86
 
-#include <cstdint>
-#include <span>
+#include "cbc/shared/x86_cpu.hpp"
+#include "cbc/shared/x86_target.hpp"
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
+#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("aes,sse2")
+#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("aes,sse2")
+// NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "cbc/shared/aesni_core.hpp"
-#include "cbc/shared/key_schedule.hpp"
-#include "cbc/shared/secure_wipe.hpp"
-#include "cbc/shared/x86_cpu.hpp"
+#include "cbc/shared/cbc_mode.hpp"
 
 namespace aes_cbc {
 namespace {
-
-AES_NI_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
-                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                          std::uint32_t length) noexcept {
-  aesni::RoundKeys roundKeys;
-  aesni::expandKey<Schedule::decryption>(key.data(), roundKeys);
-  aesni::decryptBlocks(roundKeys, aesni::load(iv.data()), data, length / aesni::blockBytes);
-  // The chain holds only ciphertext, which the caller had anyway.
-  secure_wipe_vectors(roundKeys);
-}
 
 bool cpuHasAesNi() noexcept {
   const x86::CpuidRegisters leaf1 = x86::cpuid(1);
@@ -40,7 +33,7 @@ bool cpuHasAesNi() noexcept {
 
 }  // namespace
 
-const Implementation aesNiImplementation{"aes-ni", cpuHasAesNi, aesni::encrypt, decrypt};
+const Implementation aesNiImplementation = cbcImplementation<AesNiCore>("aes-ni", cpuHasAesNi);
 
 }  // namespace aes_cbc
 

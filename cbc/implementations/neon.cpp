@@ -17,8 +17,8 @@
 
 #include <arm_neon.h>
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 
 #if defined(__arm__)
 #include <sys/auxv.h>
@@ -26,15 +26,16 @@
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if defined(__aarch64__)
-#define NEON_ENTRY
-#define AES_VECTOR_PERMUTE_INLINE __attribute__((always_inline)) inline
+#define AES_CBC_CORE_ENTRY
+#define AES_CBC_CORE_INLINE __attribute__((always_inline)) inline
 #else
-#define NEON_ENTRY __attribute__((target("fpu=neon")))
-#define AES_VECTOR_PERMUTE_INLINE __attribute__((target("fpu=neon"), always_inline)) inline
+#define AES_CBC_CORE_ENTRY __attribute__((target("fpu=neon")))
+#define AES_CBC_CORE_INLINE __attribute__((target("fpu=neon"), always_inline)) inline
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/vector_permute_cbc.hpp"
+#include "cbc/shared/cbc_mode.hpp"
+#include "cbc/shared/vector_permute_core.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -45,23 +46,21 @@ struct Neon {
   // Two blocks: the rounds' tables take about half of the vector registers.
   static constexpr std::size_t decryptionLanes = 2;
 
-  AES_VECTOR_PERMUTE_INLINE static Vector load(const std::uint8_t* bytes) {
-    return vld1q_u8(bytes);
-  }
-  AES_VECTOR_PERMUTE_INLINE static void store(std::uint8_t* bytes, Vector value) {
+  AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
+  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
     vst1q_u8(bytes, value);
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
+  AES_CBC_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
     return vld1q_u8(bytes.data());
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return veorq_u8(a, b); }
-  AES_VECTOR_PERMUTE_INLINE static Vector lowNibbles(Vector bytes) {
+  AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return veorq_u8(a, b); }
+  AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return vandq_u8(bytes, vdupq_n_u8(0x0f));
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes, Vector /*lowNibbles*/) {
+  AES_CBC_CORE_INLINE static Vector highNibbles(Vector bytes, Vector /*lowNibbles*/) {
     return vshrq_n_u8(bytes, 4);
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector shuffle(Vector table, Vector index) {
+  AES_CBC_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
 #if defined(__aarch64__)
     return vqtbl1q_u8(table, index);
 #else
@@ -70,22 +69,10 @@ struct Neon {
 #endif
   }
   template <int bytes>
-  AES_VECTOR_PERMUTE_INLINE static Vector shiftUp(Vector value) {
+  AES_CBC_CORE_INLINE static Vector shiftUp(Vector value) {
     return vextq_u8(vdupq_n_u8(0), value, 16 - bytes);
   }
 };
-
-using Cbc = vector_permute::Cbc<Neon>;
-
-NEON_ENTRY void encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                        std::uint8_t* data, std::uint32_t length) noexcept {
-  Cbc::encrypt(key, iv, data, length);
-}
-
-NEON_ENTRY void decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                        std::uint8_t* data, std::uint32_t length) noexcept {
-  Cbc::decrypt(key, iv, data, length);
-}
 
 bool cpuHasNeon() noexcept {
 #if defined(__aarch64__)
@@ -97,7 +84,8 @@ bool cpuHasNeon() noexcept {
 
 }  // namespace
 
-const Implementation neonImplementation{"neon", cpuHasNeon, encrypt, decrypt};
+const Implementation neonImplementation =
+    cbcImplementation<vector_permute::Core<Neon>>("neon", cpuHasNeon);
 
 }  // namespace aes_cbc
 

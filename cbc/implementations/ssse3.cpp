@@ -15,18 +15,19 @@
 #include <emmintrin.h>
 #include <tmmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "cbc/shared/x86_cpu.hpp"
 #include "cbc/shared/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
-#define SSSE3_ENTRY AES_CBC_X86_ENTRY("ssse3")
-#define AES_VECTOR_PERMUTE_INLINE AES_CBC_X86_INLINE("ssse3")
+#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("ssse3")
+#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("ssse3")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/vector_permute_cbc.hpp"
+#include "cbc/shared/cbc_mode.hpp"
+#include "cbc/shared/vector_permute_core.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -38,49 +39,33 @@ struct Ssse3 {
   // tables, more would only spill.
   static constexpr std::size_t decryptionLanes = 2;
 
-  AES_VECTOR_PERMUTE_INLINE static Vector load(const std::uint8_t* bytes) {
+  AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   }
-  AES_VECTOR_PERMUTE_INLINE static void store(std::uint8_t* bytes, Vector value) {
+  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), value);
   }
   // An aligned load, which the compiler can fold into the instruction using it.
-  AES_VECTOR_PERMUTE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
+  AES_CBC_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data()));
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector bitwiseXor(Vector a, Vector b) {
-    return _mm_xor_si128(a, b);
-  }
-  AES_VECTOR_PERMUTE_INLINE static Vector lowNibbles(Vector bytes) {
+  AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return _mm_xor_si128(a, b); }
+  AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return _mm_and_si128(bytes, _mm_set1_epi8(0x0f));
   }
   // SSE2 has no byte shift, but with the low nibbles cleared a word shift
   // brings only zeros into the high bits of each byte.
-  AES_VECTOR_PERMUTE_INLINE static Vector highNibbles(Vector bytes, Vector lowNibbles) {
+  AES_CBC_CORE_INLINE static Vector highNibbles(Vector bytes, Vector lowNibbles) {
     return _mm_srli_epi16(_mm_xor_si128(bytes, lowNibbles), 4);
   }
-  AES_VECTOR_PERMUTE_INLINE static Vector shuffle(Vector table, Vector index) {
+  AES_CBC_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
     return _mm_shuffle_epi8(table, index);
   }
   template <int bytes>
-  AES_VECTOR_PERMUTE_INLINE static Vector shiftUp(Vector value) {
+  AES_CBC_CORE_INLINE static Vector shiftUp(Vector value) {
     return _mm_slli_si128(value, bytes);
   }
 };
-
-using Cbc = vector_permute::Cbc<Ssse3>;
-
-SSSE3_ENTRY void encrypt(std::span<const std::uint8_t, 16> key,
-                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                         std::uint32_t length) noexcept {
-  Cbc::encrypt(key, iv, data, length);
-}
-
-SSSE3_ENTRY void decrypt(std::span<const std::uint8_t, 16> key,
-                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                         std::uint32_t length) noexcept {
-  Cbc::decrypt(key, iv, data, length);
-}
 
 bool cpuHasSsse3() noexcept {
   const x86::CpuidRegisters leaf1 = x86::cpuid(1);
@@ -89,7 +74,8 @@ bool cpuHasSsse3() noexcept {
 
 }  // namespace
 
-const Implementation ssse3Implementation{"ssse3", cpuHasSsse3, encrypt, decrypt};
+const Implementation ssse3Implementation =
+    cbcImplementation<vector_permute::Core<Ssse3>>("ssse3", cpuHasSsse3);
 
 }  // namespace aes_cbc
 

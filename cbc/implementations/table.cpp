@@ -1,70 +1,67 @@
-// CBC over the table-driven block cipher: the portable implementation, which
-// runs on every CPU.
-#include <array>
+// CBC over the table-driven block cipher (cipher/table_cipher.hpp): the
+// portable implementation, which runs on every CPU, and the only one of the
+// table-only library. Its lookups are indexed by key and data.
+#include "cbc/implementations.hpp"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <span>
 
-#include "cbc/implementations.hpp"
-#include "cbc/shared/secure_wipe.hpp"
-#include "cipher/rijndael.hpp"
+#include "cipher/table_cipher.hpp"
 
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
+#define AES_CBC_CORE_ENTRY
+#define AES_CBC_CORE_INLINE inline
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+#include "cbc/shared/block_core.hpp"
+#include "cbc/shared/cbc_mode.hpp"
+
+namespace aes_cbc {
 namespace {
 
-using Block = std::array<std::uint8_t, aes_block_bytes>;
+// A block is four big-endian words, which the compilers keep in registers.
+struct TableCore {
+  template <Schedule>
+  using RoundKeys = std::uint32_t[4 * roundKeyCount];
+  using Block = table_cipher::State;
+  using Lane = Block;
+  static constexpr std::size_t blocksPerLane = 1;
+  static constexpr bool lanesInRegisters = true;
+  static constexpr std::size_t lanes = 1;
+  static constexpr bool unrollEncryption = false;
+  using Scratch = NoScratch;
 
-// target[j] ^= source[j] over one block.
-void xorBlock(std::uint8_t* target, const std::uint8_t* source) {
-  for (std::size_t j = 0; j < aes_block_bytes; ++j) {
-    target[j] ^= source[j];
+  static Block load(const std::uint8_t* bytes) { return table_cipher::loadState(bytes); }
+  static void store(std::uint8_t* bytes, const Block& block) {
+    table_cipher::storeState(bytes, block);
   }
-}
-
-void encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-             std::uint8_t* data, std::uint32_t length) noexcept {
-  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
-  Block chain;
-  rijndaelKeySetupEnc(roundKeys, key);
-  std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
-  for (std::uint32_t b = 0; b < blocks; ++b) {
-    std::uint8_t* block = data + std::size_t{b} * aes_block_bytes;
-    xorBlock(chain.data(), block);
-    rijndaelEncrypt(roundKeys, chain, chain);
-    std::memcpy(block, chain.data(), chain.size());
+  static Block bitwiseXor(const Block& a, const Block& b) {
+    return {a[0] ^ b[0], a[1] ^ b[1], a[2] ^ b[2], a[3] ^ b[3]};
   }
-  secure_wipe(roundKeys);
-  secure_wipe(chain);
-}
 
-void decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-             std::uint8_t* data, std::uint32_t length) noexcept {
-  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): the key setup writes every word
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys;
-  Block chain;
-  Block saved;
-  rijndaelKeySetupDec(roundKeys, key);
-  std::memcpy(chain.data(), iv.data(), chain.size());
-  const std::uint32_t blocks = length / std::uint32_t{aes_block_bytes};
-  for (std::uint32_t b = 0; b < blocks; ++b) {
-    const std::span<std::uint8_t, aes_block_bytes> block(data + std::size_t{b} * aes_block_bytes,
-                                                         aes_block_bytes);
-    std::memcpy(saved.data(), block.data(), saved.size());
-    rijndaelDecrypt(roundKeys, block, block);
-    xorBlock(block.data(), chain.data());
-    chain = saved;
+  template <Schedule schedule>
+  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+    if constexpr (schedule == Schedule::encryption) {
+      table_cipher::keySetupEnc(roundKeys, key);
+    } else {
+      table_cipher::keySetupDec(roundKeys, key);
+    }
   }
-  secure_wipe(roundKeys);
-  secure_wipe(chain);
-  secure_wipe(saved);
-}
 
-bool everywhere() noexcept {
-  return true;
-}
+  static Block encrypt(const RoundKeys<Schedule::encryption>& roundKeys, const Block& block) {
+    return table_cipher::cipherState<table_cipher::forward>(readAgain(roundKeys), block);
+  }
+  template <std::size_t n>
+  static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys, Block (&state)[n],
+                      NoScratch& /*scratch*/) {
+    for (Block& lane : state) {
+      lane = table_cipher::cipherState<table_cipher::inverse>(readAgain(roundKeys), lane);
+    }
+  }
+};
 
 }  // namespace
 
-const aes_cbc::Implementation aes_cbc::tableImplementation{"table", everywhere, encrypt, decrypt};
+const Implementation tableImplementation = cbcImplementation<TableCore>("table", anyCpu);
+
+}  // namespace aes_cbc

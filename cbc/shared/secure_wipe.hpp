@@ -1,15 +1,17 @@
-// Clearing key material so that the optimiser cannot drop the stores as dead.
+// Clearing key material and plaintext so that the optimiser cannot drop the
+// stores as dead.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 // Zeroes `size` bytes at `data`. With GCC and Clang the compiler's own memset
 // is followed by an empty assembly statement that claims to read the memory,
 // so the stores must happen; elsewhere each byte is written through a
 // volatile pointer, which the language forbids eliding.
-inline void secure_wipe(void* data, std::size_t size) noexcept {
+inline void secureWipe(void* data, std::size_t size) noexcept {
 #if defined(__GNUC__) || defined(__clang__)
   std::memset(data, 0, size);
   __asm__ __volatile__("" : : "r"(data) : "memory");
@@ -21,11 +23,6 @@ inline void secure_wipe(void* data, std::size_t size) noexcept {
 #endif
 }
 
-template <typename T>
-void secure_wipe(T& object) noexcept {
-  secure_wipe(&object, sizeof object);
-}
-
 // Zeroes an array of vector values (SSE, AVX or NEON registers' images, such
 // as round keys) with one plain store of zero each. Inlined into the
 // target-attributed code of a hardware path, these are that path's own vector
@@ -34,8 +31,8 @@ void secure_wipe(T& object) noexcept {
 // empty assembly statement as above keeps the stores.
 #if defined(__GNUC__) || defined(__clang__)
 template <typename Vector, std::size_t count, std::size_t... i>
-[[gnu::always_inline]] inline void secure_wipe_vectors(
-    Vector (&vectors)[count], std::index_sequence<i...> /*each*/) noexcept {
+[[gnu::always_inline]] inline void secureWipeVectors(Vector (&vectors)[count],
+                                                     std::index_sequence<i...> /*each*/) noexcept {
   // One statement per element, not a loop, which the optimiser could turn
   // back into a memset.
   ((vectors[i] = Vector{}), ...);
@@ -43,12 +40,26 @@ template <typename Vector, std::size_t count, std::size_t... i>
 }
 
 template <typename Vector, std::size_t count>
-[[gnu::always_inline]] inline void secure_wipe_vectors(Vector (&vectors)[count]) noexcept {
-  secure_wipe_vectors(vectors, std::make_index_sequence<count>{});
+[[gnu::always_inline]] inline void secureWipeVectors(Vector (&vectors)[count]) noexcept {
+  secureWipeVectors(vectors, std::make_index_sequence<count>{});
 }
 #else
 template <typename Vector, std::size_t count>
-inline void secure_wipe_vectors(Vector (&vectors)[count]) noexcept {
-  secure_wipe(vectors, sizeof vectors);
+inline void secureWipeVectors(Vector (&vectors)[count]) noexcept {
+  secureWipe(vectors, sizeof vectors);
 }
 #endif
+
+// Any object: arrays of vectors with vector stores, everything else by
+// bytes; an empty one holds nothing.
+template <typename T>
+inline void secureWipe(T& object) noexcept {
+  if constexpr (std::is_empty_v<T>) {
+    // Nothing to wipe.
+  } else if constexpr (std::is_array_v<T> && !std::is_arithmetic_v<std::remove_extent_t<T>> &&
+                       std::rank_v<T> == 1) {
+    secureWipeVectors(object);
+  } else {
+    secureWipe(&object, sizeof object);
+  }
+}

@@ -1,0 +1,217 @@
+// CBC (NIST SP 800-38A section 6.2) in place over the whole blocks of a
+// buffer, written once over any block core (cbc/shared/block_core.hpp):
+// encryption block by block, each waiting for the ciphertext before it;
+// decryption in groups of the core's lanes, then the tail in halving groups;
+// and the wipe. No branch and no address depends on key, IV or data, only on
+// the length.
+//
+// Wipe policy: every call wipes, with stores the optimiser cannot drop, the
+// round keys in the core's form and the core's scratch memory (bit-planes,
+// blocks kept in words), which held key material or plaintext. What stays in
+// registers, and what the compiler spills of them, is beyond reach.
+//
+// The including file defines AES_CBC_CORE_ENTRY, the attributes of the
+// entry points (the core's target instructions), and AES_CBC_CORE_INLINE,
+// the same with inlining, before including this file; so nothing here is
+// compiled for other instructions than the including file's.
+#pragma once
+
+#if !defined(AES_CBC_CORE_ENTRY) || !defined(AES_CBC_CORE_INLINE)
+#error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
+#endif
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "cbc/implementations.hpp"
+#include "cbc/shared/block_core.hpp"
+#include "cbc/shared/key_schedule.hpp"
+#include "cbc/shared/secure_wipe.hpp"
+
+namespace aes_cbc {
+namespace {
+
+template <typename Core>
+struct CbcMode {
+  using Block = typename Core::Block;
+  using Lane = typename Core::Lane;
+  static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
+  static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
+
+  AES_CBC_CORE_ENTRY static void encrypt(std::span<const std::uint8_t, 16> key,
+                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                                         std::uint32_t length) noexcept {
+    typename Core::template RoundKeys<Schedule::encryption> roundKeys;
+    Core::template expandKey<Schedule::encryption>(key.data(), roundKeys);
+    Block chain = Core::load(iv.data());
+    const std::size_t blocks = length / blockBytes;
+    if constexpr (Core::unrollEncryption) {
+#pragma GCC unroll 2
+      for (std::size_t b = 0; b < blocks; ++b) {
+        chain = encryptBlock(roundKeys, chain, data + b * blockBytes);
+      }
+    } else {
+      for (std::size_t b = 0; b < blocks; ++b) {
+        chain = encryptBlock(roundKeys, chain, data + b * blockBytes);
+      }
+    }
+    // The chain holds only ciphertext, which the caller has anyway.
+    secureWipe(roundKeys);
+  }
+
+  AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
+                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                                         std::uint32_t length) noexcept {
+    typename Core::template RoundKeys<Schedule::decryption> roundKeys;
+    typename Core::Scratch scratch;
+    Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
+    Block chain = Core::load(iv.data());
+    const std::size_t blocks = length / blockBytes;
+    const std::size_t laneCount = blocks / Core::blocksPerLane;
+    std::size_t lane = 0;
+    for (; lane + Core::lanes <= laneCount; lane += Core::lanes) {
+      decryptGroup<Core::lanes>(roundKeys, scratch, data + lane * laneBytes, chain);
+    }
+    decryptTail<Core::lanes / 2>(roundKeys, scratch, data, lane, laneCount, chain);
+    // Blocks that do not fill a lane: through a buffer of one, the rest of
+    // which is never read back.
+    if constexpr (Core::blocksPerLane > 1) {
+      const std::size_t rest = (blocks - laneCount * Core::blocksPerLane) * blockBytes;
+      if (rest > 0) {
+        std::uint8_t* tail = data + laneCount * laneBytes;
+        std::uint8_t buffer[laneBytes] = {};
+        std::memcpy(buffer, tail, rest);
+        decryptGroup<1>(roundKeys, scratch, buffer, chain);
+        std::memcpy(tail, buffer, rest);
+        secureWipe(buffer);
+      }
+    }
+    // The chain holds only ciphertext, which the caller had anyway.
+    secureWipe(roundKeys);
+    secureWipe(scratch);
+  }
+
+ private:
+  // One block in place, chained to `chain`; returns its ciphertext.
+  AES_CBC_CORE_INLINE static Block encryptBlock(
+      const typename Core::template RoundKeys<Schedule::encryption>& roundKeys, Block chain,
+      std::uint8_t* block) {
+    chain = Core::encrypt(roundKeys, Core::bitwiseXor(chain, Core::load(block)));
+    Core::store(block, chain);
+    return chain;
+  }
+
+  // The lanes left after the whole groups, fewer than a group, in groups of
+  // n, n / 2 ... 1 lanes: at most one of each.
+  template <std::size_t n>
+  AES_CBC_CORE_INLINE static void decryptTail(
+      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys,
+      typename Core::Scratch& scratch, std::uint8_t* data, std::size_t& lane, std::size_t laneCount,
+      Block& chain) {
+    if constexpr (n > 0) {
+      if (lane + n <= laneCount) {
+        decryptGroup<n>(roundKeys, scratch, data + lane * laneBytes, chain);
+        lane += n;
+      }
+      decryptTail<n / 2>(roundKeys, scratch, data, lane, laneCount, chain);
+    }
+  }
+
+  // n lanes at `group` in place; `chain` is the ciphertext block before them
+  // and becomes the last of theirs. The stores go from the last lane down, so
+  // that the ciphertext each lane is chained to is still in place when it is
+  // read.
+  template <std::size_t n>
+  AES_CBC_CORE_INLINE static void decryptGroup(
+      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys,
+      typename Core::Scratch& scratch, std::uint8_t* group, Block& chain) {
+    Lane state[n];
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < n; ++i) {
+      state[i] = loadLane(group + i * laneBytes);
+    }
+    const Block nextChain = Core::load(group + n * laneBytes - blockBytes);
+    Core::template decrypt<n>(roundKeys, state, scratch);
+#pragma GCC unroll 16
+    for (std::size_t i = n - 1; i > 0; --i) {
+      std::uint8_t* at = group + i * laneBytes;
+      storeLane(at, xorLanes(state[i], loadLane(at - blockBytes)));
+    }
+    storeLane(group, xorLanes(state[0], firstPrevious(chain, group)));
+    chain = nextChain;
+    // Lanes in memory held the plaintext before the chaining.
+    if constexpr (!Core::lanesInRegisters) {
+      secureWipe(state);
+    }
+  }
+
+  // A lane is a block, unless the core holds several blocks to a register.
+  AES_CBC_CORE_INLINE static Lane loadLane(const std::uint8_t* bytes) {
+    if constexpr (Core::blocksPerLane == 1) {
+      return Core::load(bytes);
+    } else {
+      return Core::loadLane(bytes);
+    }
+  }
+  AES_CBC_CORE_INLINE static void storeLane(std::uint8_t* bytes, Lane lane) {
+    if constexpr (Core::blocksPerLane == 1) {
+      Core::store(bytes, lane);
+    } else {
+      Core::storeLane(bytes, lane);
+    }
+  }
+  AES_CBC_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
+    if constexpr (Core::blocksPerLane == 1) {
+      return Core::bitwiseXor(a, b);
+    } else {
+      return Core::xorLanes(a, b);
+    }
+  }
+  // The ciphertexts the first lane's blocks are chained to: `chain`, then the
+  // blocks of the lane but its last.
+  AES_CBC_CORE_INLINE static Lane firstPrevious(Block chain, const std::uint8_t* group) {
+    if constexpr (Core::blocksPerLane == 1) {
+      return chain;
+    } else {
+      return Core::firstPrevious(chain, group);
+    }
+  }
+
+ public:
+  // For the test that looks for what a call left behind: the round keys of
+  // `key` as the core holds them in memory, as bytes. Returns their count,
+  // or 0 if `image` is too small.
+  AES_CBC_CORE_ENTRY static std::size_t roundKeyImage(std::span<const std::uint8_t, 16> key,
+                                                      Schedule schedule,
+                                                      std::span<std::uint8_t> image) noexcept {
+    return schedule == Schedule::encryption ? imageOf<Schedule::encryption>(key, image)
+                                            : imageOf<Schedule::decryption>(key, image);
+  }
+
+ private:
+  template <Schedule schedule>
+  AES_CBC_CORE_INLINE static std::size_t imageOf(std::span<const std::uint8_t, 16> key,
+                                                 std::span<std::uint8_t> image) {
+    typename Core::template RoundKeys<schedule> roundKeys;
+    if (image.size() < sizeof roundKeys) {
+      return 0;
+    }
+    Core::template expandKey<schedule>(key.data(), roundKeys);
+    std::memcpy(image.data(), &roundKeys, sizeof roundKeys);
+    secureWipe(roundKeys);
+    return sizeof roundKeys;
+  }
+};
+
+// The implementation entry of a core: its name, its test of the CPU, and the
+// mode's entry points compiled for it.
+template <typename Core>
+constexpr Implementation cbcImplementation(const char* name, bool (*supported)() noexcept) {
+  return {name, supported, CbcMode<Core>::encrypt, CbcMode<Core>::decrypt,
+          CbcMode<Core>::roundKeyImage};
+}
+
+}  // namespace
+}  // namespace aes_cbc
