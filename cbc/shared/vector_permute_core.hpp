@@ -201,7 +201,8 @@ struct Core {
                                             Vector block) {
     const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
                                   loadPair(sboxTimes2), loadPair(sboxLast)};
-    return encrypt(tables, roundKeys, block, std::make_index_sequence<roundKeyCount - 2>{});
+    return encrypt(tables, readAgain(roundKeys), block,
+                   std::make_index_sequence<roundKeyCount - 2>{});
   }
 
   // --- Decryption ----------------------------------------------------------------
@@ -262,7 +263,8 @@ struct Core {
     const DecryptionTables tables{loadPair(decryptionInput),      loadPair(inverseSboxTimes<14>),
                                   loadPair(inverseSboxTimes<11>), loadPair(inverseSboxTimes<13>),
                                   loadPair(inverseSboxTimes<9>),  loadPair(inverseSboxLast)};
-    decryptBlocks(tables, roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    decryptBlocks(tables, readAgain(roundKeys), state,
+                  std::make_index_sequence<roundKeyCount - 2>{});
   }
 };
 

@@ -64,9 +64,17 @@ std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word) {
           static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
 }
 
+bool under_valgrind() {
+#if AES_TEST_VALGRIND_HEADER
+  return RUNNING_ON_VALGRIND != 0;
+#else
+  return false;
+#endif
+}
+
 std::string unsupported_reason() {
 #if AES_TEST_VALGRIND_HEADER
-  if (RUNNING_ON_VALGRIND != 0) {
+  if (under_valgrind()) {
     return "the CPU that valgrind presents lacks the instructions it needs (valgrind hides some "
            "that the real one has, such as VAES)";
   }

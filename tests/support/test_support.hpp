@@ -92,6 +92,10 @@ inline auto all_implementations() {
   return ::testing::ValuesIn(aes_cbc::implementations().begin(), aes_cbc::implementations().end());
 }
 
+// Whether the program runs under valgrind (known where its header was at
+// hand when the tests were built).
+bool under_valgrind();
+
 // Why an implementation is not supported here: the CPU lacks its
 // instructions, or under valgrind, the CPU that valgrind presents does.
 std::string unsupported_reason();
