@@ -54,7 +54,6 @@ struct Armv8AesCore {
   // rounds together and the processor overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
-  using Scratch = NoScratch;
 
   AES_CBC_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
   AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
@@ -126,7 +125,7 @@ struct Armv8AesCore {
 
   template <std::size_t n>
   AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys,
-                                          uint8x16_t (&state)[n], NoScratch& /*scratch*/) {
+                                          uint8x16_t (&state)[n]) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
 #pragma GCC unroll 8

@@ -56,7 +56,7 @@
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
 #define AES_CBC_CORE_ENTRY
-#define AES_CBC_CORE_INLINE inline
+#define AES_CBC_CORE_INLINE [[gnu::flatten]] inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "cbc/shared/block_core.hpp"
@@ -926,9 +926,7 @@ struct BitslicedCore {
   static constexpr std::size_t blocksPerLane = aes_cbc::lanes<Word>;
   static constexpr std::size_t lanes = 1;
   static constexpr bool lanesInRegisters = false;
-  // The group's planes, which end as the blocks' plaintext.
   static constexpr bool unrollEncryption = false;
-  using Scratch = Planes<Word>;
 
   static Block load(const std::uint8_t* bytes) { return aes_cbc::load<Word, 1>(bytes); }
   static void store(std::uint8_t* bytes, const Block& block) {
@@ -951,12 +949,14 @@ struct BitslicedCore {
   // A group has word q of block k at q * blocksPerLane + k: `chain` goes to
   // k = 0, and block k - 1 of `group` to k.
   static Lane firstPrevious(const Block& chain, const std::uint8_t* group) {
-    const Lane blocks = loadLane(group);
     Lane previous{};
+#pragma GCC unroll 2
     for (std::size_t q = 0; q < chain.size(); ++q) {
       previous[q * blocksPerLane] = chain[q];
+#pragma GCC unroll 4
       for (std::size_t k = 1; k < blocksPerLane; ++k) {
-        previous[q * blocksPerLane + k] = blocks[q * blocksPerLane + k - 1];
+        previous[q * blocksPerLane + k] =
+            loadLittleEndian<Word>(group + (k - 1) * blockBytes + q * sizeof(Word));
       }
     }
     return previous;
@@ -964,7 +964,9 @@ struct BitslicedCore {
 
   // --- Key expansion -------------------------------------------------------
 
-  static Key loadKey(const std::uint8_t* bytes) { return toState<Word, 1>(load(bytes)); }
+  static Key loadKey(const std::uint8_t* bytes) {
+    return toState<Word, 1>(load(bytes));
+  }
 
   // Round key `step` + 1 from round key `step`, a whole round key at once:
   // column c is the XOR of columns 0 to c and of SubWord(RotWord(column 3))
@@ -1013,8 +1015,11 @@ struct BitslicedCore {
     }
   }
 
+  // A function of its own, so that the mode's loops around it keep their
+  // registers.
   template <Schedule schedule>
-  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+  [[gnu::flatten, gnu::noinline]] static void expandKey(const std::uint8_t* key,
+                                                        RoundKeys<schedule>& roundKeys) {
     expandKeyByRounds<BitslicedCore, schedule>(key, roundKeys);
   }
 
@@ -1083,15 +1088,17 @@ struct BitslicedCore {
   // is compiled into it.
   template <std::size_t n>
   [[gnu::flatten]] static void decrypt(const RoundKeys<Schedule::decryption>& keys,
-                                       Group<Word> (&groups)[n], Scratch& state) {
+                                       Group<Word> (&groups)[n]) {
     static_assert(n == 1);
     Group<Word>& words = groups[0];
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, blocksPerLane>(words);
-    state = toState<Word, blocksPerLane>(words);
-    xorInto(state, keys[roundKeyCount - 1]);
-    decryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
-    words = fromState<Word, blocksPerLane>(state);
+    Planes<Word> planes = toState<Word, blocksPerLane>(words);
+    xorInto(planes, keys[roundKeyCount - 1]);
+    decryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
+    words = fromState<Word, blocksPerLane>(planes);
+    // Memory of the core's own that ends with the blocks' plaintext in it.
+    secureWipe(planes);
   }
 };
 

@@ -3,8 +3,10 @@
 // table-only library. Its lookups are indexed by key and data.
 #include "cbc/implementations.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "cipher/table_cipher.hpp"
 
@@ -19,24 +21,38 @@
 namespace aes_cbc {
 namespace {
 
-// A block is four big-endian words, which the compilers keep in registers.
+// A block is its 16 bytes: the rounds take them into four big-endian words
+// and back, so that between blocks the mode holds its chaining value as two
+// machine words, and the rounds have the registers to themselves.
 struct TableCore {
   template <Schedule>
   using RoundKeys = std::uint32_t[4 * roundKeyCount];
-  using Block = table_cipher::State;
+  using Block = std::array<std::uint8_t, blockBytes>;
   using Lane = Block;
   static constexpr std::size_t blocksPerLane = 1;
-  static constexpr bool lanesInRegisters = true;
+  static constexpr bool lanesInRegisters = false;
   static constexpr std::size_t lanes = 1;
   static constexpr bool unrollEncryption = false;
-  using Scratch = NoScratch;
 
-  static Block load(const std::uint8_t* bytes) { return table_cipher::loadState(bytes); }
+  static Block load(const std::uint8_t* bytes) {
+    Block block;
+    std::memcpy(block.data(), bytes, block.size());
+    return block;
+  }
   static void store(std::uint8_t* bytes, const Block& block) {
-    table_cipher::storeState(bytes, block);
+    std::memcpy(bytes, block.data(), block.size());
   }
   static Block bitwiseXor(const Block& a, const Block& b) {
-    return {a[0] ^ b[0], a[1] ^ b[1], a[2] ^ b[2], a[3] ^ b[3]};
+    Block sum;
+    for (std::size_t half = 0; half < blockBytes; half += 8) {
+      std::uint64_t x = 0;
+      std::uint64_t y = 0;
+      std::memcpy(&x, a.data() + half, 8);
+      std::memcpy(&y, b.data() + half, 8);
+      x ^= y;
+      std::memcpy(sum.data() + half, &x, 8);
+    }
+    return sum;
   }
 
   template <Schedule schedule>
@@ -49,13 +65,16 @@ struct TableCore {
   }
 
   static Block encrypt(const RoundKeys<Schedule::encryption>& roundKeys, const Block& block) {
-    return table_cipher::cipherState<table_cipher::forward>(readAgain(roundKeys), block);
+    Block out;
+    table_cipher::cipherBlock<table_cipher::forward>(readAgain(roundKeys), block.data(),
+                                                     out.data());
+    return out;
   }
   template <std::size_t n>
-  static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys, Block (&state)[n],
-                      NoScratch& /*scratch*/) {
+  static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys, Block (&state)[n]) {
     for (Block& lane : state) {
-      lane = table_cipher::cipherState<table_cipher::inverse>(readAgain(roundKeys), lane);
+      table_cipher::cipherBlock<table_cipher::inverse>(readAgain(roundKeys), lane.data(),
+                                                       lane.data());
     }
   }
 };

@@ -62,7 +62,7 @@ struct VaesAvx2Core : AesNiCore {
 
   template <std::size_t n>
   AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                          __m256i (&state)[n], NoScratch& /*scratch*/) {
+                                          __m256i (&state)[n]) {
     const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
     // Each round key in both halves.
     const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);

@@ -41,7 +41,6 @@ struct AesNiCore {
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
   static constexpr bool unrollEncryption = true;
-  using Scratch = NoScratch;
 
   AES_CBC_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
@@ -101,7 +100,7 @@ struct AesNiCore {
 
   template <std::size_t n>
   AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                          __m128i (&state)[n], NoScratch& /*scratch*/) {
+                                          __m128i (&state)[n]) {
     const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {

@@ -4,8 +4,8 @@
 // that builds its implementation from them.
 //
 // A core is a struct of types and static functions, every function compiled
-// for the core's instructions and inlined into the entry points that the
-// including file compiles for them:
+// for the core's instructions (and, where that costs no registers, inlined
+// into the entry points that the including file compiles for them):
 //
 //   RoundKeys<schedule>    the round keys for Schedule::encryption or
 //                          ::decryption, in the core's own form (vectors,
@@ -30,14 +30,13 @@
 //                          blocks)
 //   lanes                  the lanes decrypted together, a power of two: as
 //                          many as keep the core's units busy
-//   decrypt<n>(roundKeys, Lane (&)[n], scratch)
+//   decrypt<n>(roundKeys, Lane (&)[n])
 //                          n = 1, 2, 4 ... lanes lanes in place through the
 //                          inverse cipher
-//   lanesInRegisters       false where lanes are arrays of words that live in
-//                          memory: the mode then wipes them after each group
-//   Scratch                memory the core's decryption works in besides its
-//                          lanes (NoScratch if none); the mode owns it and
-//                          wipes it with the round keys
+//   lanesInRegisters       false where lanes are arrays that live in memory:
+//                          the mode then wipes them after each group. Memory
+//                          a core works in besides (bit-planes) it wipes
+//                          itself, with secureWipe.
 #pragma once
 
 #include <cstddef>
@@ -47,9 +46,6 @@
 namespace aes_cbc {
 
 inline constexpr std::size_t blockBytes = 16;
-
-// The Scratch of a core that decrypts in registers alone.
-struct NoScratch {};
 
 // The round keys, through a pointer that an empty assembly statement claims
 // to change, so that the compiler reads them from their array where they are

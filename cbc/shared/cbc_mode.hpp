@@ -6,18 +6,28 @@
 // the length.
 //
 // Wipe policy: every call wipes, with stores the optimiser cannot drop, the
-// round keys in the core's form and the core's scratch memory (bit-planes,
-// blocks kept in words), which held key material or plaintext. What stays in
-// registers, and what the compiler spills of them, is beyond reach.
+// round keys in the core's form (vector stores for vectors), the lanes of
+// cores whose lanes are arrays in memory after each group, and the buffer of
+// the last blocks: all that held key material, or plaintext before or after
+// the chaining. A core that works in memory of its own besides (bitsliced
+// planes) wipes it the same way before returning. What stays in registers,
+// and what the compiler spills of them, is beyond reach: the test of the wipe
+// looks for it all the same.
 //
 // The including file defines AES_CBC_CORE_ENTRY, the attributes of the
 // entry points (the core's target instructions), and AES_CBC_CORE_INLINE,
 // the same with inlining, before including this file; so nothing here is
-// compiled for other instructions than the including file's.
+// compiled for other instructions than the including file's. It may define
+// AES_CBC_CORE_GROUP, the attributes of the step that decrypts a group, where
+// that is better not inlined (a core of plain C++ whose group is large, whose
+// words then stay the step's own); by default it is inlined.
 #pragma once
 
 #if !defined(AES_CBC_CORE_ENTRY) || !defined(AES_CBC_CORE_INLINE)
 #error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
+#endif
+#ifndef AES_CBC_CORE_GROUP
+#define AES_CBC_CORE_GROUP AES_CBC_CORE_INLINE  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 
 #include <cstddef>
@@ -65,16 +75,15 @@ struct CbcMode {
                                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                                          std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
-    typename Core::Scratch scratch;
     Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
     const std::size_t blocks = length / blockBytes;
     const std::size_t laneCount = blocks / Core::blocksPerLane;
     std::size_t lane = 0;
     for (; lane + Core::lanes <= laneCount; lane += Core::lanes) {
-      decryptGroup<Core::lanes>(roundKeys, scratch, data + lane * laneBytes, chain);
+      decryptGroup<Core::lanes>(roundKeys, data + lane * laneBytes, chain);
     }
-    decryptTail<Core::lanes / 2>(roundKeys, scratch, data, lane, laneCount, chain);
+    decryptTail<Core::lanes / 2>(roundKeys, data, lane, laneCount, chain);
     // Blocks that do not fill a lane: through a buffer of one, the rest of
     // which is never read back.
     if constexpr (Core::blocksPerLane > 1) {
@@ -83,14 +92,13 @@ struct CbcMode {
         std::uint8_t* tail = data + laneCount * laneBytes;
         std::uint8_t buffer[laneBytes] = {};
         std::memcpy(buffer, tail, rest);
-        decryptGroup<1>(roundKeys, scratch, buffer, chain);
+        decryptGroup<1>(roundKeys, buffer, chain);
         std::memcpy(tail, buffer, rest);
         secureWipe(buffer);
       }
     }
     // The chain holds only ciphertext, which the caller had anyway.
     secureWipe(roundKeys);
-    secureWipe(scratch);
   }
 
  private:
@@ -107,15 +115,14 @@ struct CbcMode {
   // n, n / 2 ... 1 lanes: at most one of each.
   template <std::size_t n>
   AES_CBC_CORE_INLINE static void decryptTail(
-      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys,
-      typename Core::Scratch& scratch, std::uint8_t* data, std::size_t& lane, std::size_t laneCount,
-      Block& chain) {
+      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys, std::uint8_t* data,
+      std::size_t& lane, std::size_t laneCount, Block& chain) {
     if constexpr (n > 0) {
       if (lane + n <= laneCount) {
-        decryptGroup<n>(roundKeys, scratch, data + lane * laneBytes, chain);
+        decryptGroup<n>(roundKeys, data + lane * laneBytes, chain);
         lane += n;
       }
-      decryptTail<n / 2>(roundKeys, scratch, data, lane, laneCount, chain);
+      decryptTail<n / 2>(roundKeys, data, lane, laneCount, chain);
     }
   }
 
@@ -124,16 +131,16 @@ struct CbcMode {
   // that the ciphertext each lane is chained to is still in place when it is
   // read.
   template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decryptGroup(
-      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys,
-      typename Core::Scratch& scratch, std::uint8_t* group, Block& chain) {
+  AES_CBC_CORE_GROUP static void decryptGroup(
+      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys, std::uint8_t* group,
+      Block& chain) {
     Lane state[n];
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < n; ++i) {
       state[i] = loadLane(group + i * laneBytes);
     }
     const Block nextChain = Core::load(group + n * laneBytes - blockBytes);
-    Core::template decrypt<n>(roundKeys, state, scratch);
+    Core::template decrypt<n>(roundKeys, state);
 #pragma GCC unroll 16
     for (std::size_t i = n - 1; i > 0; --i) {
       std::uint8_t* at = group + i * laneBytes;

@@ -46,7 +46,6 @@ struct Core {
   static constexpr bool lanesInRegisters = true;
   static constexpr std::size_t lanes = Ops::decryptionLanes;
   static constexpr bool unrollEncryption = false;
-  using Scratch = NoScratch;
 
   AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
   AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
@@ -259,7 +258,7 @@ struct Core {
   // so that the processor overlaps them.
   template <std::size_t n>
   AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys,
-                                          Lanes<n>& state, NoScratch& /*scratch*/) {
+                                          Lanes<n>& state) {
     const DecryptionTables tables{loadPair(decryptionInput),      loadPair(inverseSboxTimes<14>),
                                   loadPair(inverseSboxTimes<11>), loadPair(inverseSboxTimes<13>),
                                   loadPair(inverseSboxTimes<9>),  loadPair(inverseSboxLast)};
