@@ -116,8 +116,6 @@ static_analysis() {
     cipher cbc selftest tests fuzz bench
 }
 
-readonly consumer_warnings=(-Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror)
-
 # Installs the build of a preset into one prefix and uses the package from
 # another, $work/<preset>/prefix, so the consumers also prove the installed
 # files are relocatable.

@@ -1,5 +1,10 @@
 # Shared helpers for the CI scripts.
 
+# The project's warning set, as errors, for the consumers built from outside
+# the tree (tests/consumer).
+# shellcheck disable=SC2034 # used by the scripts that source this file.
+readonly consumer_warnings=(-Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror)
+
 # Installs the named Debian packages that are missing; does nothing when all
 # are present, so it is safe to call again.
 ensure_packages() {

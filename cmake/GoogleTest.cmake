@@ -7,7 +7,14 @@ if(AES_GTEST_FROM_SOURCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-  add_subdirectory(${AES_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  # Linked into the test programs even where the library is a DLL: a GoogleTest
+  # DLL would have to lie beside every test program, and its automatic export
+  # of everything, the statically linked runtime included, clashes with the
+  # programs' own copy of that runtime.
+  block(SCOPE_FOR VARIABLES)
+    set(BUILD_SHARED_LIBS OFF)
+    add_subdirectory(${AES_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  endblock()
 else()
   find_package(GTest REQUIRED)
 endif()

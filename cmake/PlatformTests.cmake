@@ -75,7 +75,9 @@ if(AES_WINE_PREFIX)
 endif()
 
 # Windows: example4.exe must be a console program of the right PE format that
-# needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key.
+# needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key;
+# a DLL of the library must need no more, to load beside any program, and is
+# then all that the program needs besides.
 if(WIN32 AND TARGET example4)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(pe_format pei-i386)
@@ -84,11 +86,20 @@ if(WIN32 AND TARGET example4)
     set(pe_format pei-x86-64)
     set(pe_magic PE32+)
   endif()
+  set(check_pe_imports ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFORMAT=${pe_format}
+                       -DMAGIC=${pe_magic})
   add_test(NAME example4.pe_imports
-           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:example4>
-                   -DFORMAT=${pe_format} -DMAGIC=${pe_magic} -DREQUIRED_IMPORTS=msvcrt.dll:_getch
+           COMMAND ${check_pe_imports} -DFILE=$<TARGET_FILE:example4>
+                   -DSHIPPED_DLLS=$<$<STREQUAL:${AES128_TYPE},SHARED_LIBRARY>:$<TARGET_FILE_NAME:aes128>>
+                   -DREQUIRED_IMPORTS=msvcrt.dll:_getch
                    -P ${CMAKE_CURRENT_LIST_DIR}/check_pe_imports.cmake)
   set_tests_properties(example4.pe_imports PROPERTIES LABELS artefact)
+  if(AES128_TYPE STREQUAL "SHARED_LIBRARY")
+    add_test(NAME aes128.pe_imports
+             COMMAND ${check_pe_imports} -DFILE=$<TARGET_FILE:aes128> -DDLL=ON
+                     -P ${CMAKE_CURRENT_LIST_DIR}/check_pe_imports.cmake)
+    set_tests_properties(aes128.pe_imports PROPERTIES LABELS artefact)
+  endif()
 endif()
 
 # A shared library for ELF must have its versioned SONAME and export the

@@ -1,16 +1,20 @@
-# Checks a Windows program's file with objdump: its PE format, the console
-# subsystem, and that it imports DLLs only from Windows itself and msvcrt.dll,
-# so that libgcc, libstdc++ and winpthread are linked in and the program runs
-# on the system's msvcrt.dll rather than on a newer C runtime.
+# Checks a Windows program's or DLL's file with objdump: its PE format, the
+# console subsystem (a program) or the DLL flag (a DLL), and that it imports
+# DLLs only from Windows itself and msvcrt.dll, so that libgcc, libstdc++ and
+# winpthread are linked in and the file loads with the system's msvcrt.dll
+# alone rather than with the compiler's runtime DLLs or a newer C runtime.
 #
-#   cmake -DOBJDUMP=<objdump> -DPROGRAM=<file.exe> -DFORMAT=pei-i386 -DMAGIC=PE32
+#   cmake -DOBJDUMP=<objdump> -DFILE=<file.exe|file.dll> -DFORMAT=pei-i386 -DMAGIC=PE32
+#         [-DDLL=ON] [-DSHIPPED_DLLS=libaes128.dll;...]
 #         [-DREQUIRED_IMPORTS=msvcrt.dll:_getch;...] -P check_pe_imports.cmake
 #
+# SHIPPED_DLLS names the project's own DLLs, which go beside the file and may
+# be imported too.
 # REQUIRED_IMPORTS names functions (dll:function) that must be imported from
 # exactly that DLL; DLL names compare without case, function names with it.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(required OBJDUMP PROGRAM FORMAT MAGIC)
+foreach(required OBJDUMP FILE FORMAT MAGIC)
   if(NOT ${required})
     message(FATAL_ERROR "check_pe_imports: -D${required}= is missing")
   endif()
@@ -19,11 +23,12 @@ endforeach()
 # The Windows DLLs that every Windows installation has; msvcrt.dll is required
 # on top of them.
 set(system_dlls kernel32.dll user32.dll advapi32.dll ntdll.dll)
+string(TOLOWER "${SHIPPED_DLLS}" shipped_dlls)
 
-execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE headers ERROR_VARIABLE errors
+execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE headers ERROR_VARIABLE errors
                 RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "check_pe_imports: ${OBJDUMP} -p ${PROGRAM} failed (${status}): ${errors}")
+  message(FATAL_ERROR "check_pe_imports: ${OBJDUMP} -p ${FILE} failed (${status}): ${errors}")
 endif()
 
 set(failures "")
@@ -36,10 +41,17 @@ if(magic_at EQUAL -1)
   string(REGEX MATCH "Magic[^\n]*" found_magic "${headers}")
   list(APPEND failures "expected optional header magic (${MAGIC}), found '${found_magic}'")
 endif()
-string(FIND "${headers}" "(Windows CUI)" console_at)
-if(console_at EQUAL -1)
-  string(REGEX MATCH "Subsystem[ \t][^\n]*" found_subsystem "${headers}")
-  list(APPEND failures "expected the console subsystem (Windows CUI), found '${found_subsystem}'")
+# objdump names the flags of the file header's Characteristics one a line.
+if(DLL)
+  if(NOT headers MATCHES "\nCharacteristics [^\n]*\n(\t[^\n]*\n)*\tDLL\n")
+    list(APPEND failures "expected a DLL, the file header has no DLL flag")
+  endif()
+else()
+  string(FIND "${headers}" "(Windows CUI)" console_at)
+  if(console_at EQUAL -1)
+    string(REGEX MATCH "Subsystem[ \t][^\n]*" found_subsystem "${headers}")
+    list(APPEND failures "expected the console subsystem (Windows CUI), found '${found_subsystem}'")
+  endif()
 endif()
 
 # objdump lists each imported DLL as "DLL Name: x.dll" followed by one line per
@@ -60,13 +72,14 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
-message(STATUS "${PROGRAM} imports from: ${dlls}")
+message(STATUS "${FILE} imports from: ${dlls}")
 if(NOT "msvcrt.dll" IN_LIST dlls)
   list(APPEND failures "msvcrt.dll is not imported")
 endif()
 foreach(imported_dll IN LISTS dlls)
-  if(NOT imported_dll STREQUAL "msvcrt.dll" AND NOT imported_dll IN_LIST system_dlls)
-    list(APPEND failures "imports ${imported_dll}, which is neither a Windows DLL nor msvcrt.dll")
+  if(NOT imported_dll STREQUAL "msvcrt.dll" AND NOT imported_dll IN_LIST system_dlls
+     AND NOT imported_dll IN_LIST shipped_dlls)
+    list(APPEND failures "imports ${imported_dll}, which is neither a Windows DLL, msvcrt.dll nor shipped with it")
   endif()
 endforeach()
 foreach(required_import IN LISTS REQUIRED_IMPORTS)
@@ -80,5 +93,5 @@ endforeach()
 
 if(failures)
   list(JOIN failures "\n  " failure_lines)
-  message(FATAL_ERROR "${PROGRAM}:\n  ${failure_lines}")
+  message(FATAL_ERROR "${FILE}:\n  ${failure_lines}")
 endif()
