@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/inputs.hpp"
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "bench/inputs.hpp"
 #include "cbc/aes_cbc.hpp"
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "cbc/aes_cbc.hpp"
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
 #include "support/reference_aes.hpp"
 

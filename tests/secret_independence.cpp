@@ -20,7 +20,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 
 int main(int argc, char** argv) {
   constexpr int unsupportedStatus = 77;

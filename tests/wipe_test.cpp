@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 #include "support/test_support.hpp"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cbc/implementations.hpp"
+#include "choice/choice.hpp"
 
 namespace test_support {
 

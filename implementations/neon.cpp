@@ -1,6 +1,6 @@
 // CBC by vector permutes with NEON, for Arm CPUs without the Cryptography
 // Extension: the S-box from 4-bit lookups held in registers, as
-// cbc/shared/vector_permute.hpp derives it, with TBL as the lookup (the Arm
+// math/vector_permute.hpp derives it, with TBL as the lookup (the Arm
 // architecture reference: byte i of the result is table byte index[i], or 0
 // where the index is out of range). Constant-time: every lookup by a key- or
 // data-dependent index is a TBL between registers, and nothing branches on
@@ -11,7 +11,7 @@
 // and only the functions of this file are compiled for it, each through its
 // own target attribute, all with internal linkage; its VTBL takes the table
 // as two 8-byte registers and gives 8 bytes, so a lookup is two of them.
-#include "cbc/implementations.hpp"
+#include "implementations/implementation.hpp"
 
 #if AES_CBC_NEON
 
@@ -34,8 +34,8 @@
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/cbc_mode.hpp"
-#include "cbc/shared/vector_permute_core.hpp"
+#include "implementations/implementation_of.hpp"
+#include "implementations/vector_permute_core.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -85,7 +85,7 @@ bool cpuHasNeon() noexcept {
 }  // namespace
 
 const Implementation neonImplementation =
-    cbcImplementation<vector_permute::Core<Neon>>("neon", cpuHasNeon);
+    implementationOf<vector_permute::Core<Neon>>("neon", cpuHasNeon);
 
 }  // namespace aes_cbc
 

@@ -1,7 +1,7 @@
 // Round tables of AES-128, private to the block cipher.
 //
 // Every table is computed by the compiler from its definition: the GF(2^8)
-// arithmetic and the S-box construction of cipher/gf256.hpp.
+// arithmetic and the S-box construction of math/gf256.hpp.
 // Nothing here runs at program start; the static_asserts below pin the
 // results to the published values.
 #pragma once
@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cipher/gf256.hpp"
+#include "math/gf256.hpp"
 
 namespace rijndael_tables {
 
@@ -106,13 +106,11 @@ inline constexpr const Table& Td2 = decryptionTables.t2;
 inline constexpr const Table& Td3 = decryptionTables.t3;
 inline constexpr const Table& Td4 = decryptionTables.sbox;
 
-// Round constants x^(i-1) in GF(2^8), in the most significant byte.
+// The round constants in the most significant byte.
 constexpr std::array<std::uint32_t, 10> makeRcon() {
   std::array<std::uint32_t, 10> r{};
-  std::uint8_t power = 1;
-  for (auto& entry : r) {
-    entry = std::uint32_t{power} << 24;
-    power = xtime(power);
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    r[i] = std::uint32_t{gf256::roundConstant(i)} << 24;
   }
   return r;
 }
@@ -120,7 +118,7 @@ constexpr std::array<std::uint32_t, 10> makeRcon() {
 inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
 
 // Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
-static_assert(S[0x00] == 0x63 && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
+static_assert(S[0x00] == gf256::affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
 static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);

@@ -7,7 +7,7 @@
 // expansion. No lookup depends on key or data.
 //
 // Everything here is compiled for the including file's instructions (at
-// least "aes,sse2") through AES_CBC_CORE_INLINE (cbc/shared/cbc_mode.hpp)
+// least "aes,ssse3,sse2") through AES_CBC_CORE_INLINE (modes/cbc_mode.hpp)
 // and has internal linkage: each implementation file that includes this gets
 // a copy of its own, which no other file can call, so no code compiled for
 // these instructions is ever shared with code that runs on a CPU without
@@ -15,14 +15,15 @@
 #pragma once
 
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #include <wmmintrin.h>
 
 #include <cstddef>
 #include <cstdint>
 
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/key_expansion.hpp"
-#include "cbc/shared/key_schedule.hpp"
+#include "modes/block_core.hpp"
+#include "modes/key_expansion.hpp"
+#include "math/key_schedule.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -50,6 +51,30 @@ struct AesNiCore {
   }
   AES_CBC_CORE_INLINE static __m128i bitwiseXor(__m128i a, __m128i b) {
     return _mm_xor_si128(a, b);
+  }
+
+  // --- Round keys as the block functions' words ------------------------------
+
+  static constexpr bool roundKeysAreWords = false;
+
+  // The words hold a round key's bytes most significant first: each word's
+  // four bytes reversed, one PSHUFB.
+  AES_CBC_CORE_INLINE static __m128i byteSwapWords(__m128i value) {
+    return _mm_shuffle_epi8(value, _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3));
+  }
+  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, __m128i key) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(words), byteSwapWords(key));
+  }
+  AES_CBC_CORE_INLINE static __m128i invMixColumns(__m128i key) { return _mm_aesimc_si128(key); }
+  // Both schedules as they stand: AESDEC takes the equivalent inverse
+  // cipher's round keys.
+  template <Schedule schedule>
+  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
+                                            RoundKeys<schedule>& roundKeys) {
+#pragma GCC unroll 11
+    for (std::size_t r = 0; r < roundKeyCount; ++r) {
+      roundKeys[r] = byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
+    }
   }
 
   // --- Key expansion -------------------------------------------------------

@@ -8,12 +8,12 @@
 // packing into planes and back, the chaining and the loop over blocks, whose
 // count depends on the length alone.
 //
-// The S-box circuits are in cbc/shared/bitsliced_circuits.hpp; the layout of
+// The S-box circuits are in math/bitsliced_circuits.hpp; the layout of
 // the state, its column mixes and the packing into planes in
-// cbc/shared/bitsliced_layout.hpp. Here: the block core (key expansion,
+// math/bitsliced_layout.hpp. Here: the block core (key expansion,
 // encryption of a block, decryption of a group), under the CBC mode of
-// cbc/shared/cbc_mode.hpp.
-#include "cbc/implementations.hpp"
+// modes/cbc_mode.hpp.
+#include "implementations/implementation.hpp"
 
 #if AES_CBC_BITSLICED
 
@@ -30,13 +30,13 @@
 #define AES_CBC_CORE_INLINE [[gnu::flatten]] inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/bitsliced_circuits.hpp"
-#include "cbc/shared/bitsliced_layout.hpp"
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/cbc_mode.hpp"
-#include "cbc/shared/key_expansion.hpp"
-#include "cbc/shared/key_schedule.hpp"
-#include "cbc/shared/secure_wipe.hpp"
+#include "math/bitsliced_circuits.hpp"
+#include "math/bitsliced_layout.hpp"
+#include "modes/block_core.hpp"
+#include "implementations/implementation_of.hpp"
+#include "modes/key_expansion.hpp"
+#include "math/key_schedule.hpp"
+#include "platform/secure_wipe.hpp"
 
 namespace aes_cbc::bitsliced {
 namespace {
@@ -60,7 +60,12 @@ constexpr Block<Word> inEveryColumn(unsigned byte, unsigned rows = 0xf) {
   return state;
 }
 
-constexpr unsigned sboxConstant = 0x63;
+constexpr unsigned sboxConstant = gf256::affineConstant;
+
+// The four bytes of a word in reverse order.
+constexpr std::uint32_t byteSwapped(std::uint32_t word) {
+  return (word >> 24) | ((word >> 8) & 0xff00U) | ((word << 8) & 0xff0000U) | (word << 24);
+}
 
 template <typename Word>
 using Group = Words<Word, lanes<Word>>;
@@ -168,6 +173,62 @@ struct BitslicedCore {
     }
   }
 
+  // --- Round keys as the block functions' words ------------------------------
+
+  static constexpr bool roundKeysAreWords = false;
+
+  // A block's words hold its bytes little-endian, 32 bits at a time; the
+  // block functions' words hold them most significant first.
+  static constexpr std::size_t piecesPerWord = sizeof(Word) / 4;
+
+  static void storeWords(std::uint32_t* words, const Key& key) {
+    const Block block = fromState<Word, 1>(key);
+    for (std::size_t j = 0; j < 4; ++j) {
+      words[j] = byteSwapped(static_cast<std::uint32_t>(block[j / piecesPerWord] >>
+                                                        (32 * (j % piecesPerWord))));
+    }
+  }
+
+  static Key keyFromWords(const std::uint32_t* words) {
+    Block block{};
+    for (std::size_t j = 0; j < 4; ++j) {
+      block[j / piecesPerWord] |= Word{byteSwapped(words[j])} << (32 * (j % piecesPerWord));
+    }
+    return toState<Word, 1>(block);
+  }
+
+  // The words' round keys into the core's form, each as the expansion would
+  // have placed it. Decryption here is the inverse cipher with the
+  // encryption round keys, so MixColumns undoes the InvMixColumns of the
+  // equivalent inverse cipher's words.
+  template <Schedule schedule, std::size_t... m>
+  static void loadWords(const std::uint32_t* words, RoundKeys<schedule>& roundKeys,
+                        std::index_sequence<m...> /*roundKeys*/) {
+    if constexpr (schedule == Schedule::encryption) {
+      (place<schedule, m>(roundKeys, keyFromWords(words + 4 * m)), ...);
+    } else {
+      (place<schedule, roundKeyCount - 1 - m>(roundKeys, decryptionKeyFromWords<m>(words + 4 * m)),
+       ...);
+    }
+  }
+
+  template <std::size_t m>
+  static Key decryptionKeyFromWords(const std::uint32_t* words) {
+    if constexpr (throughInvMixColumns(Schedule::decryption, roundKeyCount - 1 - m)) {
+      const std::uint32_t mixed[4] = {mixColumn(words[0]), mixColumn(words[1]),
+                                      mixColumn(words[2]), mixColumn(words[3])};
+      return keyFromWords(mixed);
+    } else {
+      return keyFromWords(words);
+    }
+  }
+
+  template <Schedule schedule>
+  [[gnu::flatten]] static void loadWords(const std::uint32_t* words,
+                                         RoundKeys<schedule>& roundKeys) {
+    loadWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  }
+
   // A function of its own, so that the mode's loops around it keep their
   // registers.
   template <Schedule schedule>
@@ -264,7 +325,7 @@ using MachineWord = std::conditional_t<(sizeof(void*) >= 8), std::uint64_t, std:
 namespace aes_cbc {
 
 const Implementation bitslicedImplementation =
-    cbcImplementation<bitsliced::BitslicedCore<bitsliced::MachineWord>>("bitsliced", anyCpu);
+    implementationOf<bitsliced::BitslicedCore<bitsliced::MachineWord>>("bitsliced", anyCpu);
 
 }  // namespace aes_cbc
 

@@ -1,6 +1,6 @@
 // CBC by vector permutes on x86 and x86-64 CPUs with SSSE3 but without
 // AES-NI (Core 2, the Atoms, the AES-less Pentiums and Celerons): the S-box
-// from 4-bit lookups held in registers, as cbc/shared/vector_permute.hpp
+// from 4-bit lookups held in registers, as math/vector_permute.hpp
 // derives it, with PSHUFB as the lookup (Intel's instruction set reference:
 // byte i of the result is byte (index & 15) of the table, or 0 where bit 7 of
 // the index is set). Constant-time: every lookup by a key- or data-dependent
@@ -8,7 +8,7 @@
 //
 // Only the functions of this file are compiled for SSSE3, each through its
 // own target attribute, and all of them have internal linkage.
-#include "cbc/implementations.hpp"
+#include "implementations/implementation.hpp"
 
 #if AES_CBC_X86
 
@@ -18,16 +18,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cbc/shared/x86_cpu.hpp"
-#include "cbc/shared/x86_target.hpp"
+#include "platform/x86_cpu.hpp"
+#include "platform/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("ssse3")
 #define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("ssse3")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/cbc_mode.hpp"
-#include "cbc/shared/vector_permute_core.hpp"
+#include "implementations/implementation_of.hpp"
+#include "implementations/vector_permute_core.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -75,7 +75,7 @@ bool cpuHasSsse3() noexcept {
 }  // namespace
 
 const Implementation ssse3Implementation =
-    cbcImplementation<vector_permute::Core<Ssse3>>("ssse3", cpuHasSsse3);
+    implementationOf<vector_permute::Core<Ssse3>>("ssse3", cpuHasSsse3);
 
 }  // namespace aes_cbc
 

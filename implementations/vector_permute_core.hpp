@@ -3,7 +3,7 @@
 // vector_permute.hpp. No branch and no memory address depends on key or
 // data: every lookup by a secret is a register shuffle.
 //
-// The including file defines AES_CBC_CORE_INLINE (cbc/shared/cbc_mode.hpp),
+// The including file defines AES_CBC_CORE_INLINE (modes/cbc_mode.hpp),
 // the attributes that compile a function for its vector instructions and
 // inline it (so that nothing here is compiled for them outside that file's
 // entry points), and a policy class Ops with, all static and so attributed:
@@ -27,10 +27,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/key_expansion.hpp"
-#include "cbc/shared/key_schedule.hpp"
-#include "cbc/shared/vector_permute.hpp"
+#include "modes/block_core.hpp"
+#include "modes/key_expansion.hpp"
+#include "math/key_schedule.hpp"
+#include "math/vector_permute.hpp"
 
 namespace aes_cbc::vector_permute {
 
@@ -126,12 +126,22 @@ struct Core {
       roundKeys[m] = reorder(Ops::bitwiseXor(bytesThrough(loadPair(encryptionInput), key),
                                              Ops::constant(sboxConstantInTower)),
                              encryptionShuffles.toRoundKeyOrder[m % 4]);
-    } else if constexpr (m == roundKeyCount - 1) {
-      roundKeys[m] = key;
     } else if constexpr (throughInvMixColumns(schedule, r)) {
       roundKeys[m] = intoDecryptionState<m>(invMixColumnsIntoDecryptionBasis(key));
     } else {
-      roundKeys[m] = intoDecryptionState<m>(bytesThrough(loadPair(decryptionInput), key));
+      roundKeys[m] = decryptionRoundKey<m>(key);
+    }
+  }
+
+  // Round key m of the equivalent inverse cipher's schedule, in the AES
+  // basis and through InvMixColumns where that schedule has it, in the
+  // core's form.
+  template <std::size_t m>
+  AES_CBC_CORE_INLINE static Vector decryptionRoundKey(Vector key) {
+    if constexpr (m == roundKeyCount - 1) {
+      return key;
+    } else {
+      return intoDecryptionState<m>(bytesThrough(loadPair(decryptionInput), key));
     }
   }
 
@@ -158,6 +168,38 @@ struct Core {
   AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
                                             RoundKeys<schedule>& roundKeys) {
     expandKeyByRounds<Core, schedule>(key, roundKeys);
+  }
+
+  // --- Round keys as the block functions' words ------------------------------
+
+  static constexpr bool roundKeysAreWords = false;
+
+  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, Vector key) {
+    Ops::store(reinterpret_cast<std::uint8_t*>(words), reorder(key, wordByteSwap));
+  }
+
+  // The words' round keys into the core's form, each as the expansion would
+  // have placed it; the decryption schedule's are through InvMixColumns
+  // already.
+  template <Schedule schedule, std::size_t... m>
+  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
+                                            RoundKeys<schedule>& roundKeys,
+                                            std::index_sequence<m...> /*roundKeys*/) {
+    if constexpr (schedule == Schedule::encryption) {
+      (place<schedule, m>(roundKeys, fromWords(words + 4 * m)), ...);
+    } else {
+      ((roundKeys[m] = decryptionRoundKey<m>(fromWords(words + 4 * m))), ...);
+    }
+  }
+
+  template <Schedule schedule>
+  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
+                                            RoundKeys<schedule>& roundKeys) {
+    loadWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  }
+
+  AES_CBC_CORE_INLINE static Vector fromWords(const std::uint32_t* words) {
+    return reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words)), wordByteSwap);
   }
 
   // --- Encryption ----------------------------------------------------------------

@@ -1,4 +1,4 @@
-// The S-box circuits of the bitsliced implementation (cbc/implementations/
+// The S-box circuits of the bitsliced implementation (implementations/
 // bitsliced.cpp), on bit-planes in words of any unsigned type (plane i: bit i
 // of every byte), with the compile-time proofs that they compute the S-box
 // and its inverse. Plain constexpr code, compiled for no particular
@@ -27,7 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cipher/gf256.hpp"
+#include "math/gf256.hpp"
 
 namespace aes_cbc::bitsliced {
 

@@ -1,5 +1,5 @@
 // CBC with VAES on 256-bit AVX registers, x86-64 only. VAESDEC and
-// VAESDECLAST compute AESDEC and AESDECLAST (cbc/shared/aesni_core.hpp) on
+// VAESDECLAST compute AESDEC and AESDECLAST (implementations/aesni_core.hpp) on
 // each 128-bit half of a register independently, each half with the round
 // key in the same half of the key operand: one instruction takes two blocks
 // through a round. Decryption blocks are independent, so this core's lane is
@@ -15,7 +15,7 @@
 // attribute, and all of them have internal linkage. The compilers clear the
 // upper halves of the vector registers before returning, so that SSE code
 // after the call pays no penalty for mixing it with AVX code.
-#include "cbc/implementations.hpp"
+#include "implementations/implementation.hpp"
 
 #if AES_CBC_VAES
 
@@ -24,16 +24,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cbc/shared/x86_cpu.hpp"
-#include "cbc/shared/x86_target.hpp"
+#include "platform/x86_cpu.hpp"
+#include "platform/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
-#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("avx2,vaes,aes,sse2")
-#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("avx2,vaes,aes,sse2")
+#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("avx2,vaes,aes,ssse3,sse2")
+#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("avx2,vaes,aes,ssse3,sse2")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/aesni_core.hpp"
-#include "cbc/shared/cbc_mode.hpp"
+#include "implementations/aesni_core.hpp"
+#include "implementations/implementation_of.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -103,7 +103,7 @@ bool cpuHasVaesAvx2() noexcept {
 }  // namespace
 
 const Implementation vaesAvx2Implementation =
-    cbcImplementation<VaesAvx2Core>("vaes-avx2", cpuHasVaesAvx2);
+    implementationOf<VaesAvx2Core, AesNiCore>("vaes-avx2", cpuHasVaesAvx2);
 
 }  // namespace aes_cbc
 

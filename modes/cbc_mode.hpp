@@ -1,5 +1,5 @@
 // CBC (NIST SP 800-38A section 6.2) in place over the whole blocks of a
-// buffer, written once over any block core (cbc/shared/block_core.hpp):
+// buffer, written once over any block core (modes/block_core.hpp):
 // encryption block by block, each waiting for the ciphertext before it;
 // decryption in groups of the core's lanes, then the tail in halving groups;
 // and the wipe. No branch and no address depends on key, IV or data, only on
@@ -35,10 +35,10 @@
 #include <cstring>
 #include <span>
 
-#include "cbc/implementations.hpp"
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/key_schedule.hpp"
-#include "cbc/shared/secure_wipe.hpp"
+#include "implementations/implementation.hpp"
+#include "modes/block_core.hpp"
+#include "math/key_schedule.hpp"
+#include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -211,14 +211,6 @@ struct CbcMode {
     return sizeof roundKeys;
   }
 };
-
-// The implementation entry of a core: its name, its test of the CPU, and the
-// mode's entry points compiled for it.
-template <typename Core>
-constexpr Implementation cbcImplementation(const char* name, bool (*supported)() noexcept) {
-  return {name, supported, CbcMode<Core>::encrypt, CbcMode<Core>::decrypt,
-          CbcMode<Core>::roundKeyImage};
-}
 
 }  // namespace
 }  // namespace aes_cbc

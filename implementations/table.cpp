@@ -1,22 +1,22 @@
-// CBC over the table-driven block cipher (cipher/table_cipher.hpp): the
+// CBC over the table-driven block cipher (math/table_cipher.hpp): the
 // portable implementation, which runs on every CPU, and the only one of the
 // table-only library. Its lookups are indexed by key and data.
-#include "cbc/implementations.hpp"
+#include "implementations/implementation.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "cipher/table_cipher.hpp"
+#include "math/table_cipher.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
 #define AES_CBC_CORE_ENTRY
 #define AES_CBC_CORE_INLINE inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/cbc_mode.hpp"
+#include "modes/block_core.hpp"
+#include "implementations/implementation_of.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -25,8 +25,10 @@ namespace {
 // and back, so that between blocks the mode holds its chaining value as two
 // machine words, and the rounds have the registers to themselves.
 struct TableCore {
+  // The round keys are the block functions' words as they stand.
   template <Schedule>
-  using RoundKeys = std::uint32_t[4 * roundKeyCount];
+  using RoundKeys = std::uint32_t[roundKeyWords];
+  static constexpr bool roundKeysAreWords = true;
   using Block = std::array<std::uint8_t, blockBytes>;
   using Lane = Block;
   static constexpr std::size_t blocksPerLane = 1;
@@ -81,6 +83,6 @@ struct TableCore {
 
 }  // namespace
 
-const Implementation tableImplementation = cbcImplementation<TableCore>("table", anyCpu);
+const Implementation tableImplementation = implementationOf<TableCore>("table", anyCpu);
 
 }  // namespace aes_cbc

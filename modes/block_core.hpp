@@ -1,6 +1,6 @@
 // What a block core is: one implementation's AES-128 on whole blocks, with
-// nothing of any mode. The modes (cbc/shared/cbc_mode.hpp) are written once
-// over the cores; each file in cbc/implementations/ is a core and the line
+// nothing of any mode. The modes (modes/cbc_mode.hpp) are written once
+// over the cores; each file in implementations/ is a core and the line
 // that builds its implementation from them.
 //
 // A core is a struct of types and static functions, every function compiled
@@ -41,11 +41,9 @@
 
 #include <cstddef>
 
-#include "cbc/shared/key_schedule.hpp"
+#include "math/key_schedule.hpp"
 
 namespace aes_cbc {
-
-inline constexpr std::size_t blockBytes = 16;
 
 // The round keys, through a pointer that an empty assembly statement claims
 // to change, so that the compiler reads them from their array where they are

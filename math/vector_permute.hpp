@@ -1,4 +1,4 @@
-// The constants of the vector-permute implementations (cbc/implementations/
+// The constants of the vector-permute implementations (implementations/
 // ssse3.cpp and neon.cpp), after M. Hamburg, "Accelerating AES with Vector
 // Permute Instructions" (CHES 2009), derived here from the field definitions.
 // Plain constexpr code: nothing here is compiled for particular instructions
@@ -53,8 +53,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cbc/shared/key_schedule.hpp"
-#include "cipher/gf256.hpp"
+#include "math/key_schedule.hpp"
+#include "math/gf256.hpp"
 
 namespace aes_cbc::vector_permute {
 
@@ -417,6 +417,19 @@ inline constexpr RoundShuffles decryptionShuffles = roundShuffles(decryptionOrde
 // and ShiftRows^10 with the last round's ShiftRows or its inverse); ShiftRows^2
 // is its own inverse.
 alignas(16) inline constexpr Order lastRoundOrder = power(shiftRows, 2);
+
+// Each four bytes reversed: a round key's bytes from the block functions'
+// words, most significant byte first, as a little-endian vector unit loads
+// them, and back.
+constexpr Order byteSwapInWords() {
+  Order order{};
+  for (unsigned i = 0; i < 16; ++i) {
+    order[i] = static_cast<std::uint8_t>((i & ~3U) | (3 - (i & 3U)));
+  }
+  return order;
+}
+alignas(16) inline constexpr Order wordByteSwap = byteSwapInWords();
+static_assert(compose(wordByteSwap, wordByteSwap) == identityOrder());
 static_assert(compose(shiftRows, power(encryptionOrder(9), 3)) == lastRoundOrder);
 static_assert(compose(power(shiftRows, 3), power(decryptionOrder(9), 3)) == lastRoundOrder);
 

@@ -1,4 +1,4 @@
-// The layout of the bitsliced implementation (cbc/implementations/
+// The layout of the bitsliced implementation (implementations/
 // bitsliced.cpp): where each bit of a block sits in the words, the linear
 // layer of a round on that layout (MixColumns, InvMixColumns, ShiftRows for
 // the round keys), and the packing of blocks into bit-planes and back, with
@@ -33,8 +33,8 @@
 #include <limits>
 #include <utility>
 
-#include "cbc/shared/bitsliced_circuits.hpp"
-#include "cipher/gf256.hpp"
+#include "math/bitsliced_circuits.hpp"
+#include "math/gf256.hpp"
 
 namespace aes_cbc::bitsliced {
 

@@ -1,5 +1,6 @@
-// The CBC implementations behind aes_128_cbc_encrypt and aes_128_cbc_decrypt.
-// Internal to the library: aes_cbc.cpp chooses one of them, and the tests and
+// The implementations behind the public functions: what each one gives (its
+// CBC functions and block functions) and which are built. Internal to the
+// library: choice/choice.cpp chooses one of them, and the tests and
 // benchmarks run each one directly. Not installed.
 //
 // Every implementation follows the public conventions of cbc/aes_cbc.hpp
@@ -11,7 +12,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cbc/shared/key_schedule.hpp"
+#include "math/key_schedule.hpp"
 
 // AES_CBC_TABLE_ONLY (1 or 0) comes from the build: 1 where the CMake option
 // AES_CBC_IMPLEMENTATIONS is "table", the table-driven library alone. Else the
@@ -59,6 +60,11 @@ namespace aes_cbc {
 using CbcFunction = void (*)(std::span<const std::uint8_t, 16> key,
                              std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
+using KeySetupFunction = void (*)(std::span<std::uint32_t, roundKeyWords> roundKeys,
+                                  std::span<const std::uint8_t, 16> key) noexcept;
+using BlockFunction = void (*)(std::span<const std::uint32_t, roundKeyWords> roundKeys,
+                               std::span<const std::uint8_t, 16> input,
+                               std::span<std::uint8_t, 16> output) noexcept;
 
 struct Implementation {
   // As aes_128_cbc_implementation() reports it.
@@ -68,6 +74,11 @@ struct Implementation {
   bool (*supported)() noexcept;
   CbcFunction encrypt;
   CbcFunction decrypt;
+  // The block functions, as cipher/rijndael.hpp documents them.
+  KeySetupFunction keySetupEnc;
+  BlockFunction encryptBlock;
+  KeySetupFunction keySetupDec;
+  BlockFunction decryptBlock;
   // For the test that looks for what a call left behind: the round keys of
   // `key` as this implementation holds them in memory, as bytes. Returns
   // their count, or 0 if `image` is too small.
@@ -104,8 +115,5 @@ extern const Implementation neonImplementation;
 extern const Implementation bitslicedImplementation;
 #endif
 
-// Every implementation built into the library, the preferred first; the
-// last, the table-driven one, is supported everywhere.
-std::span<const Implementation* const> implementations() noexcept;
 
 }  // namespace aes_cbc

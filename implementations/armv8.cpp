@@ -3,13 +3,13 @@
 // SubBytes, AESMC MixColumns, AESD AddRoundKey, InvShiftRows and
 // InvSubBytes, AESIMC InvMixColumns. No lookup depends on key or data.
 //
-// The block core below, under the CBC mode of cbc/shared/cbc_mode.hpp.
+// The block core below, under the CBC mode of modes/cbc_mode.hpp.
 // Only the functions of this file and the headers it includes after the
 // attributes are compiled for these instructions, each
 // through its own target attribute, and all of them have internal linkage:
 // no inline function of a header is compiled with them and then shared with
 // code that runs on a CPU without them.
-#include "cbc/implementations.hpp"
+#include "implementations/implementation.hpp"
 
 #if AES_CBC_ARMV8
 
@@ -34,10 +34,10 @@
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "cbc/shared/block_core.hpp"
-#include "cbc/shared/cbc_mode.hpp"
-#include "cbc/shared/key_expansion.hpp"
-#include "cbc/shared/key_schedule.hpp"
+#include "modes/block_core.hpp"
+#include "implementations/implementation_of.hpp"
+#include "modes/key_expansion.hpp"
+#include "math/key_schedule.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -61,6 +61,27 @@ struct Armv8AesCore {
   }
   AES_CBC_CORE_INLINE static uint8x16_t bitwiseXor(uint8x16_t a, uint8x16_t b) {
     return veorq_u8(a, b);
+  }
+
+  // --- Round keys as the block functions' words ------------------------------
+
+  static constexpr bool roundKeysAreWords = false;
+
+  // The words hold a round key's bytes most significant first: on this
+  // little-endian target each word's four bytes reversed, one REV32.
+  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, uint8x16_t key) {
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(words), vrev32q_u8(key));
+  }
+  AES_CBC_CORE_INLINE static uint8x16_t invMixColumns(uint8x16_t key) { return vaesimcq_u8(key); }
+  // Both schedules as they stand: AESD with AESIMC takes the equivalent
+  // inverse cipher's round keys.
+  template <Schedule schedule>
+  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
+                                            RoundKeys<schedule>& roundKeys) {
+#pragma GCC unroll 11
+    for (std::size_t r = 0; r < roundKeyCount; ++r) {
+      roundKeys[r] = vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
+    }
   }
 
   // --- Key expansion -------------------------------------------------------
@@ -154,7 +175,7 @@ bool cpuHasArmv8Aes() noexcept {
 }  // namespace
 
 const Implementation armv8AesImplementation =
-    cbcImplementation<Armv8AesCore>("armv8-aes", cpuHasArmv8Aes);
+    implementationOf<Armv8AesCore>("armv8-aes", cpuHasArmv8Aes);
 
 }  // namespace aes_cbc
 

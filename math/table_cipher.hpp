@@ -1,6 +1,6 @@
 // The table-driven AES-128 of FIPS-197: the key schedules and the rounds on
 // a state of four big-endian words, each round four lookups per column in
-// the tables of cipher/tables.hpp. Its lookups are indexed by key and data.
+// the tables of math/tables.hpp. Its lookups are indexed by key and data.
 // Internal: the block functions of cipher/rijndael.hpp and the table core of
 // the CBC functions are made of it. Not installed.
 #pragma once
@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "cipher/tables.hpp"
+#include "math/tables.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if defined(_MSC_VER) && !defined(__clang__)

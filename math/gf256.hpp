@@ -7,6 +7,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace gf256 {
@@ -39,11 +40,14 @@ constexpr std::uint8_t inverse(std::uint8_t a) {
   return a == 0 ? 0 : result;
 }
 
+// The constant of the S-box's affine transformation (section 5.1.1): S(0).
+inline constexpr std::uint8_t affineConstant = 0x63;
+
 // Section 5.1.1: the inverse, then the affine transformation.
 constexpr std::uint8_t sbox(std::uint8_t x) {
   const std::uint8_t b = inverse(x);
   return static_cast<std::uint8_t>(b ^ std::rotl(b, 1) ^ std::rotl(b, 2) ^ std::rotl(b, 3) ^
-                                   std::rotl(b, 4) ^ 0x63U);
+                                   std::rotl(b, 4) ^ affineConstant);
 }
 
 // Section 5.3.2: the inverse of the affine transformation, then the inverse.
@@ -52,6 +56,18 @@ constexpr std::uint8_t inverseSbox(std::uint8_t x) {
       static_cast<std::uint8_t>(std::rotl(x, 1) ^ std::rotl(x, 3) ^ std::rotl(x, 6) ^ 0x05U));
 }
 
+// The round constant of key expansion step i (section 5.2): x^i, the first
+// byte of Rcon[i + 1].
+constexpr std::uint8_t roundConstant(std::size_t step) {
+  std::uint8_t value = 1;
+  for (std::size_t n = 0; n < step; ++n) {
+    value = xtime(value);
+  }
+  return value;
+}
+
+static_assert(roundConstant(0) == 0x01 && roundConstant(7) == 0x80 && roundConstant(8) == 0x1b &&
+              roundConstant(9) == 0x36);
 static_assert(sbox(0x00) == 0x63 && sbox(0x01) == 0x7c && sbox(0x53) == 0xed && sbox(0xff) == 0x16);
 static_assert(inverseSbox(0x63) == 0x00 && inverseSbox(0x00) == 0x52 && inverseSbox(0xff) == 0x7d);
 

@@ -1,0 +1,32 @@
+// The implementation entry of a block core: its name, its test of the CPU,
+// and the entry points of the CBC mode and of the block functions compiled
+// for it. Included after AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE are
+// defined (modes/cbc_mode.hpp).
+#pragma once
+
+#include "implementations/implementation.hpp"
+#include "modes/block_functions.hpp"
+#include "modes/cbc_mode.hpp"
+
+namespace aes_cbc {
+namespace {
+
+// BlockCore does the block functions: Core, unless Core decrypts several
+// blocks to a register and another core of the file does single blocks
+// better.
+template <typename Core, typename BlockCore = Core>
+constexpr Implementation implementationOf(const char* name, bool (*supported)() noexcept) {
+  using Block = BlockFunctions<BlockCore>;
+  return {name,
+          supported,
+          CbcMode<Core>::encrypt,
+          CbcMode<Core>::decrypt,
+          Block::template keySetup<Schedule::encryption>,
+          Block::encrypt,
+          Block::template keySetup<Schedule::decryption>,
+          Block::decrypt,
+          CbcMode<Core>::roundKeyImage};
+}
+
+}  // namespace
+}  // namespace aes_cbc
