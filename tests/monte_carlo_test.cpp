@@ -30,20 +30,18 @@ constexpr std::size_t outer_iterations = 100;
 // The last output of the inner loop and the one before it.
 using LastTwo = std::pair<Block, Block>;
 
-// ECB: each output is the next input.
+// ECB through the implementation's block functions: each output is the next
+// input.
 LastTwo ecb_inner_loop(const Implementation& implementation, bool encrypt, const Block& key,
                        Block text) {
   std::array<std::uint32_t, aes_128_round_key_words> round_keys{};
-  (encrypt ? rijndaelKeySetupEnc : rijndaelKeySetupDec)(round_keys, key);
-  const aes_cbc::CbcFunction cbc = encrypt ? implementation.encrypt : implementation.decrypt;
+  (encrypt ? implementation.keySetupEnc : implementation.keySetupDec)(round_keys, key);
+  const aes_cbc::BlockFunction block =
+      encrypt ? implementation.encryptBlock : implementation.decryptBlock;
   Block previous{};
   for (std::size_t j = 0; j < inner_iterations; ++j) {
     previous = text;
-    if (&implementation == &aes_cbc::tableImplementation) {
-      (encrypt ? rijndaelEncrypt : rijndaelDecrypt)(round_keys, text, text);
-    } else {
-      cbc(key, Block{}, text.data(), aes_block_bytes);
-    }
+    block(round_keys, text, text);
   }
   return {text, previous};
 }
