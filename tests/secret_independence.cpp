@@ -1,13 +1,16 @@
-// Shows whether a CBC implementation's branches and memory addresses depend
-// on key, IV or data. Under valgrind's memcheck, all three are marked
-// undefined before one encryption and one decryption of 4 KiB: memcheck
-// then reports each conditional jump and each address computed from them.
-// Nothing of the (undefined) result is looked at afterwards.
+// Shows whether an implementation's branches and memory addresses depend on
+// key, IV or data. Under valgrind's memcheck, all three are marked undefined
+// before one CBC encryption and one decryption of 4 KiB, or before the block
+// functions' key set-ups and the encryption and decryption of 256 blocks:
+// memcheck then reports each conditional jump and each address computed
+// from them. Nothing of the (undefined) result is looked at afterwards.
 //
-//   secret_independence             lists the implementations this CPU supports
-//   secret_independence NAME        runs implementation NAME; exits with
-//                                   status 77 if the CPU, as the program
-//                                   sees it, lacks its instructions
+//   secret_independence                  lists the implementations this CPU
+//                                        supports
+//   secret_independence NAME cbc|block   runs the CBC or the block functions
+//                                        of implementation NAME; exits with
+//                                        status 77 if the CPU, as the program
+//                                        sees it, lacks its instructions
 //
 // Under valgrind the program sees valgrind's CPU, which may lack what the
 // real one has (valgrind 3.19 hides VAES), so an implementation listed
@@ -15,9 +18,11 @@
 #include <valgrind/memcheck.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "choice/choice.hpp"
@@ -29,7 +34,7 @@ int main(int argc, char** argv) {
       if (implementation->supported()) {
         std::puts(implementation->name);
       }
-    } else if (std::strcmp(argv[1], implementation->name) == 0) {
+    } else if (argc == 3 && std::strcmp(argv[1], implementation->name) == 0) {
       if (!implementation->supported()) {
         std::fprintf(stderr, "%s: this CPU lacks the instructions it needs\n", argv[1]);
         return unsupportedStatus;
@@ -40,9 +45,21 @@ int main(int argc, char** argv) {
       VALGRIND_MAKE_MEM_UNDEFINED(key.data(), key.size());
       VALGRIND_MAKE_MEM_UNDEFINED(iv.data(), iv.size());
       VALGRIND_MAKE_MEM_UNDEFINED(data.data(), data.size());
-      const auto length = static_cast<std::uint32_t>(data.size());
-      implementation->encrypt(key, iv, data.data(), length);
-      implementation->decrypt(key, iv, data.data(), length);
+      if (std::strcmp(argv[2], "cbc") == 0) {
+        const auto length = static_cast<std::uint32_t>(data.size());
+        implementation->encrypt(key, iv, data.data(), length);
+        implementation->decrypt(key, iv, data.data(), length);
+        return 0;
+      }
+      std::array<std::uint32_t, aes_cbc::roundKeyWords> encryption{};
+      std::array<std::uint32_t, aes_cbc::roundKeyWords> decryption{};
+      implementation->keySetupEnc(encryption, key);
+      implementation->keySetupDec(decryption, key);
+      for (std::size_t offset = 0; offset < data.size(); offset += 16) {
+        const std::span<std::uint8_t, 16> block(data.data() + offset, 16);
+        implementation->encryptBlock(encryption, block, block);
+        implementation->decryptBlock(decryption, block, block);
+      }
       return 0;
     }
   }
