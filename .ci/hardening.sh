@@ -106,14 +106,14 @@ static_analysis() {
   preset_build
   configure_fuzz_build
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/default \
-    "^$root/(cipher|cbc|selftest|tests)/"
+    "^$root/(api|cbc|choice|cipher|implementations|math|modes|platform|selftest|tests)/"
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/hardening-fuzz \
     "^$root/fuzz/"
   clang-tidy-14 --quiet tests/consumer/consumer.cpp -- -std=c++20 -I.
   cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
     --suppress=missingIncludeSystem --library=googletest --library=posix --std=c++20 \
     --language=c++ -j 2 -q -I . -I tests \
-    cipher cbc selftest tests fuzz bench
+    api cbc choice cipher implementations math modes platform selftest tests fuzz bench
 }
 
 # Installs the build of a preset into one prefix and uses the package from

@@ -5,9 +5,9 @@
 // stay out of the figure, then counts one call and dumps the counters under
 // the measurement's name. Outside valgrind the client requests do nothing.
 //
-// The CBC figures are taken for every implementation this CPU supports,
-// called directly, and once more through the public functions, which add
-// the choice of implementation.
+// The CBC and block-function figures are taken for every implementation
+// this CPU supports, called directly, and once more through the public
+// functions, which add the choice of implementation.
 #include <valgrind/callgrind.h>
 
 #include <array>
@@ -45,21 +45,40 @@ void measureCbc(const std::string& prefix, aes_cbc::CbcFunction encrypt,
           [&] { decrypt(benchKey, benchIv, data.data(), largeLength); });
 }
 
+struct BlockFunctions {
+  aes_cbc::KeySetupFunction keySetupEnc;
+  aes_cbc::BlockFunction encrypt;
+  aes_cbc::KeySetupFunction keySetupDec;
+  aes_cbc::BlockFunction decrypt;
+};
+
+// A key set-up each way, and one block each way with its array.
+void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
+  std::array<std::uint32_t, aes_128_round_key_words> encryption{};
+  std::array<std::uint32_t, aes_128_round_key_words> decryption{};
+  std::array<std::uint8_t, aes_block_bytes> block{};
+  measure(prefix + ".key_setup_enc", [&] { functions.keySetupEnc(encryption, benchKey); });
+  measure(prefix + ".key_setup_dec", [&] { functions.keySetupDec(decryption, benchKey); });
+  measure(prefix + ".encrypt_block", [&] { functions.encrypt(encryption, block, block); });
+  measure(prefix + ".decrypt_block", [&] { functions.decrypt(decryption, block, block); });
+}
+
 }  // namespace
 
 int main() {
   std::vector<std::uint8_t> data = benchMessage(largeLength);
-  std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
-
   measure("empty", [] {});
-  measure("table.key_setup_enc", [&] { rijndaelKeySetupEnc(roundKeys, benchKey); });
-  measure("table.key_setup_dec", [&] { rijndaelKeySetupDec(roundKeys, benchKey); });
   for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
     if (implementation->supported()) {
+      measureBlocks(implementation->name,
+                    {implementation->keySetupEnc, implementation->encryptBlock,
+                     implementation->keySetupDec, implementation->decryptBlock});
       measureCbc(implementation->name, implementation->encrypt, implementation->decrypt, data);
     }
   }
-  measureCbc(std::string("public-") + aes_128_cbc_implementation(), aes_128_cbc_encrypt,
-             aes_128_cbc_decrypt, data);
+  const std::string publicPrefix = std::string("public-") + aes_128_cbc_implementation();
+  measureBlocks(publicPrefix,
+                {rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec, rijndaelDecrypt});
+  measureCbc(publicPrefix, aes_128_cbc_encrypt, aes_128_cbc_decrypt, data);
   return 0;
 }

@@ -1,5 +1,6 @@
-// Fuzzes the in-place CBC calls of every implementation this CPU supports,
-// and the public functions that choose among them.
+// Fuzzes the in-place CBC calls and the block functions of every
+// implementation this CPU supports, and the public functions that choose
+// among them.
 //
 // Input layout: key (16 bytes), IV (16 bytes), a big-endian 16-bit length
 // field, then the data. The length passed to the library is the field
@@ -13,7 +14,10 @@
 //   plaintext value;
 // - decryption with the same key and IV restores all the data;
 // - guard bytes on both sides of the buffer survive both calls;
-// - with fewer than 16 bytes the calls also accept a null buffer.
+// - with fewer than 16 bytes the calls also accept a null buffer;
+// - the block functions' key set-ups give the reference schedules' words,
+//   and each whole block enciphers, in place, to the reference model's
+//   block and deciphers back.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -123,6 +127,41 @@ void checkCbc(const char* name, aes_cbc::CbcFunction encrypt, aes_cbc::CbcFuncti
   }
 }
 
+struct BlockFunctions {
+  const char* name;
+  aes_cbc::KeySetupFunction keySetupEnc;
+  aes_cbc::BlockFunction encrypt;
+  aes_cbc::KeySetupFunction keySetupDec;
+  aes_cbc::BlockFunction decrypt;
+};
+
+void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, kKeyBytes> key,
+                 std::span<const std::uint8_t> wholeBlocks) {
+  using RoundKeys = std::array<std::uint32_t, aes_128_round_key_words>;
+  RoundKeys encryption{};
+  RoundKeys decryption{};
+  functions.keySetupEnc(encryption, key);
+  functions.keySetupDec(decryption, key);
+  const reference::KeySchedule schedule = reference::expand_key(key);
+  for (std::size_t i = 0; i < encryption.size(); ++i) {
+    const std::array<std::uint8_t, 4> word{static_cast<std::uint8_t>(encryption[i] >> 24),
+                                           static_cast<std::uint8_t>(encryption[i] >> 16),
+                                           static_cast<std::uint8_t>(encryption[i] >> 8),
+                                           static_cast<std::uint8_t>(encryption[i])};
+    require(functions.name, "encryption round-key word against the reference", schedule[i], word);
+  }
+  for (std::size_t offset = 0; offset < wholeBlocks.size(); offset += aes_block_bytes) {
+    const auto input = wholeBlocks.subspan(offset).first<aes_block_bytes>();
+    std::array<std::uint8_t, aes_block_bytes> block{};
+    std::ranges::copy(input, block.begin());
+    functions.encrypt(encryption, block, block);
+    require(functions.name, "block against the reference model",
+            reference::encrypt_block(key, input), block);
+    functions.decrypt(decryption, block, block);
+    require(functions.name, "block decrypted after encryption", input, block);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
@@ -146,9 +185,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     if (implementation->supported()) {
       checkCbc(implementation->name, implementation->encrypt, implementation->decrypt, key, iv,
                plaintext, length, expected);
+      checkBlocks({implementation->name, implementation->keySetupEnc, implementation->encryptBlock,
+                   implementation->keySetupDec, implementation->decryptBlock},
+                  key, wholeBlocks);
     }
   }
   checkCbc("public functions", aes_128_cbc_encrypt, aes_128_cbc_decrypt, key, iv, plaintext, length,
            expected);
+  checkBlocks({"public functions", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
+               rijndaelDecrypt},
+              key, wholeBlocks);
   return 0;
 }
