@@ -21,9 +21,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "math/key_schedule.hpp"
 #include "modes/block_core.hpp"
 #include "modes/key_expansion.hpp"
-#include "math/key_schedule.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -55,27 +55,27 @@ struct AesNiCore {
 
   // --- Round keys as the block functions' words ------------------------------
 
-  static constexpr bool roundKeysAreWords = false;
-
   // The words hold a round key's bytes most significant first: each word's
   // four bytes reversed, one PSHUFB.
   AES_CBC_CORE_INLINE static __m128i byteSwapWords(__m128i value) {
-    return _mm_shuffle_epi8(value, _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3));
+    return _mm_shuffle_epi8(value,
+                            _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3));
   }
   AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, __m128i key) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(words), byteSwapWords(key));
   }
   AES_CBC_CORE_INLINE static __m128i invMixColumns(__m128i key) { return _mm_aesimc_si128(key); }
-  // Both schedules as they stand: AESDEC takes the equivalent inverse
+
+  // The block functions' round keys, read from the words where they are
+  // used. Both schedules as they stand: AESDEC takes the equivalent inverse
   // cipher's round keys.
-  template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
-                                            RoundKeys<schedule>& roundKeys) {
-#pragma GCC unroll 11
-    for (std::size_t r = 0; r < roundKeyCount; ++r) {
-      roundKeys[r] = byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
+  template <Schedule>
+  struct WordKeys {
+    const std::uint32_t* words;
+    AES_CBC_CORE_INLINE __m128i operator[](std::size_t r) const {
+      return byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
     }
-  }
+  };
 
   // --- Key expansion -------------------------------------------------------
 
@@ -113,8 +113,8 @@ struct AesNiCore {
 
   // --- Blocks --------------------------------------------------------------
 
-  AES_CBC_CORE_INLINE static __m128i encrypt(const RoundKeys<Schedule::encryption>& roundKeys,
-                                             __m128i state) {
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
     state = _mm_xor_si128(state, roundKeys[0]);
 #pragma GCC unroll 9
     for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
@@ -123,10 +123,9 @@ struct AesNiCore {
     return _mm_aesenclast_si128(state, roundKeys[roundKeyCount - 1]);
   }
 
-  template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                          __m128i (&state)[n]) {
-    const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
+  template <std::size_t n, typename Keys>
+  AES_CBC_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m128i (&state)[n]) {
+    const Keys& roundKeys = readAgain(expandedKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
       lane = _mm_xor_si128(lane, roundKeys[0]);

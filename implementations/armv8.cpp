@@ -34,10 +34,10 @@
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "modes/block_core.hpp"
 #include "implementations/implementation_of.hpp"
-#include "modes/key_expansion.hpp"
 #include "math/key_schedule.hpp"
+#include "modes/block_core.hpp"
+#include "modes/key_expansion.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -65,24 +65,23 @@ struct Armv8AesCore {
 
   // --- Round keys as the block functions' words ------------------------------
 
-  static constexpr bool roundKeysAreWords = false;
-
   // The words hold a round key's bytes most significant first: on this
   // little-endian target each word's four bytes reversed, one REV32.
   AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, uint8x16_t key) {
     vst1q_u8(reinterpret_cast<std::uint8_t*>(words), vrev32q_u8(key));
   }
   AES_CBC_CORE_INLINE static uint8x16_t invMixColumns(uint8x16_t key) { return vaesimcq_u8(key); }
-  // Both schedules as they stand: AESD with AESIMC takes the equivalent
-  // inverse cipher's round keys.
-  template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
-                                            RoundKeys<schedule>& roundKeys) {
-#pragma GCC unroll 11
-    for (std::size_t r = 0; r < roundKeyCount; ++r) {
-      roundKeys[r] = vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
+
+  // The block functions' round keys, read from the words where they are
+  // used. Both schedules as they stand: AESD with AESIMC takes the
+  // equivalent inverse cipher's round keys.
+  template <Schedule>
+  struct WordKeys {
+    const std::uint32_t* words;
+    AES_CBC_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
+      return vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
     }
-  }
+  };
 
   // --- Key expansion -------------------------------------------------------
 
@@ -134,8 +133,8 @@ struct Armv8AesCore {
 
   // AESE XORs the round key first, so round key r enters round r+1, and the
   // last round key is a plain XOR.
-  AES_CBC_CORE_INLINE static uint8x16_t encrypt(const RoundKeys<Schedule::encryption>& roundKeys,
-                                                uint8x16_t state) {
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
       state = vaesmcq_u8(vaeseq_u8(state, roundKeys[r]));
@@ -144,9 +143,8 @@ struct Armv8AesCore {
     return veorq_u8(state, roundKeys[roundKeyCount - 1]);
   }
 
-  template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys,
-                                          uint8x16_t (&state)[n]) {
+  template <std::size_t n, typename Keys>
+  AES_CBC_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
 #pragma GCC unroll 8

@@ -30,12 +30,12 @@
 #define AES_CBC_CORE_INLINE [[gnu::flatten]] inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
+#include "implementations/implementation_of.hpp"
 #include "math/bitsliced_circuits.hpp"
 #include "math/bitsliced_layout.hpp"
-#include "modes/block_core.hpp"
-#include "implementations/implementation_of.hpp"
-#include "modes/key_expansion.hpp"
 #include "math/key_schedule.hpp"
+#include "modes/block_core.hpp"
+#include "modes/key_expansion.hpp"
 #include "platform/secure_wipe.hpp"
 
 namespace aes_cbc::bitsliced {
@@ -184,8 +184,8 @@ struct BitslicedCore {
   static void storeWords(std::uint32_t* words, const Key& key) {
     const Block block = fromState<Word, 1>(key);
     for (std::size_t j = 0; j < 4; ++j) {
-      words[j] = byteSwapped(static_cast<std::uint32_t>(block[j / piecesPerWord] >>
-                                                        (32 * (j % piecesPerWord))));
+      words[j] = byteSwapped(
+          static_cast<std::uint32_t>(block[j / piecesPerWord] >> (32 * (j % piecesPerWord))));
     }
   }
 
@@ -215,8 +215,8 @@ struct BitslicedCore {
   template <std::size_t m>
   static Key decryptionKeyFromWords(const std::uint32_t* words) {
     if constexpr (throughInvMixColumns(Schedule::decryption, roundKeyCount - 1 - m)) {
-      const std::uint32_t mixed[4] = {mixColumn(words[0]), mixColumn(words[1]),
-                                      mixColumn(words[2]), mixColumn(words[3])};
+      const std::uint32_t mixed[4] = {mixColumn(words[0]), mixColumn(words[1]), mixColumn(words[2]),
+                                      mixColumn(words[3])};
       return keyFromWords(mixed);
     } else {
       return keyFromWords(words);

@@ -115,5 +115,4 @@ extern const Implementation neonImplementation;
 extern const Implementation bitslicedImplementation;
 #endif
 
-
 }  // namespace aes_cbc

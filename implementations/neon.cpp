@@ -54,6 +54,12 @@ struct Neon {
     return vld1q_u8(bytes.data());
   }
   AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return veorq_u8(a, b); }
+  // The doubled byte, less x^8 + x^4 + x^3 + x + 1 where its top bit was set
+  // (an arithmetic shift spreads that bit over the byte).
+  AES_CBC_CORE_INLINE static Vector xtime(Vector bytes) {
+    const Vector topBitSet = vreinterpretq_u8_s8(vshrq_n_s8(vreinterpretq_s8_u8(bytes), 7));
+    return veorq_u8(vshlq_n_u8(bytes, 1), vandq_u8(topBitSet, vdupq_n_u8(0x1b)));
+  }
   AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return vandq_u8(bytes, vdupq_n_u8(0x0f));
   }

@@ -50,6 +50,12 @@ struct Ssse3 {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data()));
   }
   AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return _mm_xor_si128(a, b); }
+  // The doubled byte, less x^8 + x^4 + x^3 + x + 1 where its top bit was set
+  // (a signed comparison with zero tells which).
+  AES_CBC_CORE_INLINE static Vector xtime(Vector bytes) {
+    const Vector topBitSet = _mm_cmplt_epi8(bytes, _mm_setzero_si128());
+    return _mm_xor_si128(_mm_add_epi8(bytes, bytes), _mm_and_si128(topBitSet, _mm_set1_epi8(0x1b)));
+  }
   AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return _mm_and_si128(bytes, _mm_set1_epi8(0x0f));
   }

@@ -15,8 +15,8 @@
 #define AES_CBC_CORE_INLINE inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-#include "modes/block_core.hpp"
 #include "implementations/implementation_of.hpp"
+#include "modes/block_core.hpp"
 
 namespace aes_cbc {
 namespace {
@@ -25,10 +25,15 @@ namespace {
 // and back, so that between blocks the mode holds its chaining value as two
 // machine words, and the rounds have the registers to themselves.
 struct TableCore {
-  // The round keys are the block functions' words as they stand.
+  // The round keys are the block functions' words as they stand, which the
+  // block functions use where they are.
   template <Schedule>
   using RoundKeys = std::uint32_t[roundKeyWords];
-  static constexpr bool roundKeysAreWords = true;
+  struct Words {
+    const std::uint32_t* words;
+  };
+  template <Schedule>
+  using WordKeys = Words;
   using Block = std::array<std::uint8_t, blockBytes>;
   using Lane = Block;
   static constexpr std::size_t blocksPerLane = 1;
@@ -58,25 +63,44 @@ struct TableCore {
   }
 
   template <Schedule schedule>
-  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+  static void setupWords(const std::uint8_t* key, std::uint32_t* words) {
     if constexpr (schedule == Schedule::encryption) {
-      table_cipher::keySetupEnc(roundKeys, key);
+      table_cipher::keySetupEnc(words, key);
     } else {
-      table_cipher::keySetupDec(roundKeys, key);
+      table_cipher::keySetupDec(words, key);
     }
   }
 
-  static Block encrypt(const RoundKeys<Schedule::encryption>& roundKeys, const Block& block) {
+  static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
+  static const std::uint32_t* wordsOf(const RoundKeys<Schedule::encryption>& keys) {
+    return readAgain(keys);
+  }
+
+  template <Schedule schedule>
+  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+    setupWords<schedule>(key, roundKeys);
+  }
+
+  // Bytes to bytes, input and output possibly the same.
+  template <typename Keys>
+  static void encryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
+    table_cipher::cipherBlock<table_cipher::forward>(wordsOf(roundKeys), input, output);
+  }
+  template <typename Keys>
+  static void decryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
+    table_cipher::cipherBlock<table_cipher::inverse>(wordsOf(roundKeys), input, output);
+  }
+
+  template <typename Keys>
+  static Block encrypt(const Keys& roundKeys, const Block& block) {
     Block out;
-    table_cipher::cipherBlock<table_cipher::forward>(readAgain(roundKeys), block.data(),
-                                                     out.data());
+    encryptBytes(roundKeys, block.data(), out.data());
     return out;
   }
-  template <std::size_t n>
-  static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys, Block (&state)[n]) {
+  template <std::size_t n, typename Keys>
+  static void decrypt(const Keys& roundKeys, Block (&state)[n]) {
     for (Block& lane : state) {
-      table_cipher::cipherBlock<table_cipher::inverse>(readAgain(roundKeys), lane.data(),
-                                                       lane.data());
+      decryptBytes(roundKeys, lane.data(), lane.data());
     }
   }
 };

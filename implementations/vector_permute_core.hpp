@@ -11,6 +11,7 @@
 //   load(const std::uint8_t*), store(std::uint8_t*, Vector)   unaligned
 //   constant(const Bytes&)          a 16-byte-aligned constant
 //   bitwiseXor(Vector, Vector)
+//   xtime(Vector)                   each byte times {02} in GF(2^8)
 //   lowNibbles(Vector bytes)        each byte's low nibble
 //   highNibbles(Vector bytes, Vector lowNibbles)   each byte's high nibble
 //   shuffle(Vector table, Vector index)      byte i = table[index[i]], 0 for
@@ -27,10 +28,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "modes/block_core.hpp"
-#include "modes/key_expansion.hpp"
 #include "math/key_schedule.hpp"
 #include "math/vector_permute.hpp"
+#include "modes/block_core.hpp"
+#include "modes/key_expansion.hpp"
 
 namespace aes_cbc::vector_permute {
 
@@ -118,36 +119,41 @@ struct Core {
   template <Schedule schedule, std::size_t r>
   AES_CBC_CORE_INLINE static void place(RoundKeys<schedule>& roundKeys, Vector key) {
     constexpr std::size_t m = placeOf(schedule, r);
-    if constexpr (schedule == Schedule::encryption && m == 0) {
-      roundKeys[m] = bytesThrough(loadPair(encryptionInput), key);
-    } else if constexpr (schedule == Schedule::encryption && m == roundKeyCount - 1) {
-      roundKeys[m] = Ops::bitwiseXor(key, Ops::constant(sboxConstant));
-    } else if constexpr (schedule == Schedule::encryption) {
-      roundKeys[m] = reorder(Ops::bitwiseXor(bytesThrough(loadPair(encryptionInput), key),
-                                             Ops::constant(sboxConstantInTower)),
-                             encryptionShuffles.toRoundKeyOrder[m % 4]);
+    if constexpr (schedule == Schedule::encryption) {
+      roundKeys[m] = encryptionRoundKey(m, key);
     } else if constexpr (throughInvMixColumns(schedule, r)) {
-      roundKeys[m] = intoDecryptionState<m>(invMixColumnsIntoDecryptionBasis(key));
+      roundKeys[m] = intoDecryptionState(m, invMixColumnsIntoDecryptionBasis(key));
     } else {
-      roundKeys[m] = decryptionRoundKey<m>(key);
+      roundKeys[m] = decryptionRoundKey(m, key);
     }
+  }
+
+  // Round key m of the encryption schedule, in the AES basis, in the core's
+  // form.
+  AES_CBC_CORE_INLINE static Vector encryptionRoundKey(std::size_t m, Vector key) {
+    if (m == 0) {
+      return bytesThrough(loadPair(encryptionInput), key);
+    }
+    if (m == roundKeyCount - 1) {
+      return Ops::bitwiseXor(key, Ops::constant(sboxConstant));
+    }
+    return reorder(Ops::bitwiseXor(bytesThrough(loadPair(encryptionInput), key),
+                                   Ops::constant(sboxConstantInTower)),
+                   encryptionShuffles.toRoundKeyOrder[m % 4]);
   }
 
   // Round key m of the equivalent inverse cipher's schedule, in the AES
   // basis and through InvMixColumns where that schedule has it, in the
   // core's form.
-  template <std::size_t m>
-  AES_CBC_CORE_INLINE static Vector decryptionRoundKey(Vector key) {
-    if constexpr (m == roundKeyCount - 1) {
+  AES_CBC_CORE_INLINE static Vector decryptionRoundKey(std::size_t m, Vector key) {
+    if (m == roundKeyCount - 1) {
       return key;
-    } else {
-      return intoDecryptionState<m>(bytesThrough(loadPair(decryptionInput), key));
     }
+    return intoDecryptionState(m, bytesThrough(loadPair(decryptionInput), key));
   }
 
   // A decryption-basis round key plus phi(5), in the order of round m's state.
-  template <std::size_t m>
-  AES_CBC_CORE_INLINE static Vector intoDecryptionState(Vector image) {
+  AES_CBC_CORE_INLINE static Vector intoDecryptionState(std::size_t m, Vector image) {
     return reorder(Ops::bitwiseXor(image, Ops::constant(inverseSboxConstantInTower)),
                    decryptionShuffles.toRoundKeyOrder[m % 4]);
   }
@@ -172,35 +178,38 @@ struct Core {
 
   // --- Round keys as the block functions' words ------------------------------
 
-  static constexpr bool roundKeysAreWords = false;
+  // InvMixColumns in the AES basis (FIPS-197 section 5.3.3), by arithmetic:
+  // MixColumns of v = a + {04}(a + a two rows down), where MixColumns is
+  // {02}(v + R v) + R v + R^2 v + R^3 v, R moving each byte one row up.
+  AES_CBC_CORE_INLINE static Vector invMixColumns(Vector a) {
+    const Vector rotation = Ops::constant(columnRotation);
+    const Vector a2 = Ops::shuffle(Ops::shuffle(a, rotation), rotation);
+    const Vector v = Ops::bitwiseXor(a, Ops::xtime(Ops::xtime(Ops::bitwiseXor(a, a2))));
+    const Vector v1 = Ops::shuffle(v, rotation);
+    const Vector v2 = Ops::shuffle(v1, rotation);
+    const Vector v3 = Ops::shuffle(v2, rotation);
+    return Ops::bitwiseXor(Ops::bitwiseXor(Ops::xtime(Ops::bitwiseXor(v, v1)), v1),
+                           Ops::bitwiseXor(v2, v3));
+  }
 
   AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, Vector key) {
     Ops::store(reinterpret_cast<std::uint8_t*>(words), reorder(key, wordByteSwap));
   }
 
-  // The words' round keys into the core's form, each as the expansion would
+  // The block functions' round keys, each turned into the core's form where
+  // it is used (every index is a constant there), as the expansion would
   // have placed it; the decryption schedule's are through InvMixColumns
   // already.
-  template <Schedule schedule, std::size_t... m>
-  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
-                                            RoundKeys<schedule>& roundKeys,
-                                            std::index_sequence<m...> /*roundKeys*/) {
-    if constexpr (schedule == Schedule::encryption) {
-      (place<schedule, m>(roundKeys, fromWords(words + 4 * m)), ...);
-    } else {
-      ((roundKeys[m] = decryptionRoundKey<m>(fromWords(words + 4 * m))), ...);
-    }
-  }
-
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void loadWords(const std::uint32_t* words,
-                                            RoundKeys<schedule>& roundKeys) {
-    loadWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
-  }
-
-  AES_CBC_CORE_INLINE static Vector fromWords(const std::uint32_t* words) {
-    return reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words)), wordByteSwap);
-  }
+  struct WordKeys {
+    const std::uint32_t* words;
+    AES_CBC_CORE_INLINE Vector operator[](std::size_t m) const {
+      const Vector key =
+          reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words + 4 * m)), wordByteSwap);
+      return schedule == Schedule::encryption ? encryptionRoundKey(m, key)
+                                              : decryptionRoundKey(m, key);
+    }
+  };
 
   // --- Encryption ----------------------------------------------------------------
 
@@ -228,9 +237,8 @@ struct Core {
     return Ops::bitwiseXor(Ops::bitwiseXor(Ops::shuffle(mixed, rotate1), rest), roundKey);
   }
 
-  template <std::size_t... m>
-  AES_CBC_CORE_INLINE static Vector encrypt(const EncryptionTables& tables,
-                                            const RoundKeys<Schedule::encryption>& roundKeys,
+  template <typename Keys, std::size_t... m>
+  AES_CBC_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
                                             Vector block, std::index_sequence<m...> /*rounds*/) {
     Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKeys[0]);
     ((state = encryptRound<m + 1>(tables, state, roundKeys[m + 1])), ...);
@@ -238,8 +246,8 @@ struct Core {
                            roundKeys[roundKeyCount - 1]);
   }
 
-  AES_CBC_CORE_INLINE static Vector encrypt(const RoundKeys<Schedule::encryption>& roundKeys,
-                                            Vector block) {
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static Vector encrypt(const Keys& roundKeys, Vector block) {
     const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
                                   loadPair(sboxTimes2), loadPair(sboxLast)};
     return encrypt(tables, readAgain(roundKeys), block,
@@ -279,10 +287,9 @@ struct Core {
     }
   }
 
-  template <std::size_t n, std::size_t... m>
+  template <std::size_t n, typename Keys, std::size_t... m>
   AES_CBC_CORE_INLINE static void decryptBlocks(const DecryptionTables& tables,
-                                                const RoundKeys<Schedule::decryption>& roundKeys,
-                                                Lanes<n>& state,
+                                                const Keys& roundKeys, Lanes<n>& state,
                                                 std::index_sequence<m...> /*rounds*/) {
 #pragma GCC unroll 4
     for (Vector& lane : state) {
@@ -298,9 +305,8 @@ struct Core {
 
   // n blocks in place, each lane a block: they do not depend on each other,
   // so that the processor overlaps them.
-  template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& roundKeys,
-                                          Lanes<n>& state) {
+  template <std::size_t n, typename Keys>
+  AES_CBC_CORE_INLINE static void decrypt(const Keys& roundKeys, Lanes<n>& state) {
     const DecryptionTables tables{loadPair(decryptionInput),      loadPair(inverseSboxTimes<14>),
                                   loadPair(inverseSboxTimes<11>), loadPair(inverseSboxTimes<13>),
                                   loadPair(inverseSboxTimes<9>),  loadPair(inverseSboxLast)};

@@ -20,8 +20,8 @@
 #include <cstring>
 #include <span>
 
-#include "modes/key_expansion.hpp"
 #include "math/key_schedule.hpp"
+#include "modes/key_expansion.hpp"
 #include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {
@@ -35,19 +35,26 @@ struct BlockFunctions {
   using Output = std::span<std::uint8_t, blockBytes>;
   template <Schedule schedule>
   using RoundKeys = typename Core::template RoundKeys<schedule>;
+  // A core that reads its round keys from the words where it uses them
+  // (WordKeys) keeps nothing of them in memory; the others convert them
+  // into their round keys, which are wiped after the block.
+  static constexpr bool readsWords = requires {
+    typename Core::template WordKeys<Schedule::encryption>;
+  };
 
   template <Schedule schedule>
   AES_CBC_CORE_ENTRY static void keySetup(Words words, Bytes key) noexcept {
-    if constexpr (Core::roundKeysAreWords) {
-      Core::template expandKey<schedule>(key.data(), asRoundKeys<schedule>(words.data()));
+    if constexpr (requires { Core::template setupWords<schedule>(key.data(), words.data()); }) {
+      Core::template setupWords<schedule>(key.data(), words.data());
     } else {
       expandKeyToWords<Core, schedule>(key.data(), words.data());
     }
   }
 
   AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, Bytes input, Output output) noexcept {
-    if constexpr (Core::roundKeysAreWords) {
-      encryptWith(asRoundKeys<Schedule::encryption>(words.data()), input, output);
+    if constexpr (readsWords) {
+      encryptWith(typename Core::template WordKeys<Schedule::encryption>{words.data()}, input,
+                  output);
     } else {
       RoundKeys<Schedule::encryption> roundKeys;
       Core::template loadWords<Schedule::encryption>(words.data(), roundKeys);
@@ -57,8 +64,9 @@ struct BlockFunctions {
   }
 
   AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, Bytes input, Output output) noexcept {
-    if constexpr (Core::roundKeysAreWords) {
-      decryptWith(asRoundKeys<Schedule::decryption>(words.data()), input, output);
+    if constexpr (readsWords) {
+      decryptWith(typename Core::template WordKeys<Schedule::decryption>{words.data()}, input,
+                  output);
     } else {
       RoundKeys<Schedule::decryption> roundKeys;
       Core::template loadWords<Schedule::decryption>(words.data(), roundKeys);
@@ -68,25 +76,25 @@ struct BlockFunctions {
   }
 
  private:
-  // A core whose round keys are the 44 words works on the caller's array.
-  template <Schedule schedule, typename Word>
-  AES_CBC_CORE_INLINE static auto& asRoundKeys(Word* words) {
-    using Array = std::conditional_t<std::is_const_v<Word>, const RoundKeys<schedule>,
-                                     RoundKeys<schedule>>;
-    return *reinterpret_cast<Array*>(words);
-  }
-
-  AES_CBC_CORE_INLINE static void encryptWith(const RoundKeys<Schedule::encryption>& roundKeys,
-                                              Bytes input, Output output) {
-    Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
+  // A core may take a block from bytes to bytes itself (encryptBytes,
+  // decryptBytes), where going through its Block would cost copies.
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static void encryptWith(const Keys& roundKeys, Bytes input, Output output) {
+    if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
+      Core::encryptBytes(roundKeys, input.data(), output.data());
+    } else {
+      Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
+    }
   }
 
   // One lane of one block: a core whose lanes hold several blocks decrypts
   // it in a buffer of a lane.
-  AES_CBC_CORE_INLINE static void decryptWith(const RoundKeys<Schedule::decryption>& roundKeys,
-                                              Bytes input, Output output) {
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static void decryptWith(const Keys& roundKeys, Bytes input, Output output) {
     typename Core::Lane lane[1];
-    if constexpr (Core::blocksPerLane == 1) {
+    if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
+      Core::decryptBytes(roundKeys, input.data(), output.data());
+    } else if constexpr (Core::blocksPerLane == 1) {
       lane[0] = Core::load(input.data());
       Core::template decrypt<1>(roundKeys, lane);
       Core::store(output.data(), lane[0]);

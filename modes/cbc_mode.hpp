@@ -36,8 +36,8 @@
 #include <span>
 
 #include "implementations/implementation.hpp"
-#include "modes/block_core.hpp"
 #include "math/key_schedule.hpp"
+#include "modes/block_core.hpp"
 #include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {

@@ -50,9 +50,7 @@ AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& r
 template <typename Core>
 struct WordPlacement {
   using Key = typename Core::Key;
-  AES_CBC_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) {
-    return Core::loadKey(bytes);
-  }
+  AES_CBC_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) { return Core::loadKey(bytes); }
   template <std::size_t step>
   AES_CBC_CORE_INLINE static Key nextRoundKey(Key key) {
     return Core::template nextRoundKey<step>(key);
