@@ -70,6 +70,45 @@ constexpr std::uint32_t byteSwapped(std::uint32_t word) {
 template <typename Word>
 using Group = Words<Word, lanes<Word>>;
 
+// InvMixColumns on a state of any layout (the one-block states here; the
+// eight planes of a group have theirs written out plane by plane): MixColumns
+// of v = a + 4u with u = a + (a two rows down), which is X + (Y one row
+// down) with Y = 2v + u and X = Y + v.
+template <unsigned shifted, typename Word, std::size_t n>
+constexpr void invMixColumnsOfBlock(State<Word, n>& a) {
+  const State<Word, n> u = a ^ rowsDown<2, shifted>(a);
+  const State<Word, n> v = a ^ xtime(xtime(u));
+  const State<Word, n> y = xtime(v) ^ u;
+  a = y ^ v ^ rowsDown<1, shifted>(y);
+}
+
+template <typename Word>
+constexpr bool oneBlockInvMixColumnsMatchesItsMatrix() {
+  std::array<std::uint8_t, blockBytes> bytes{};
+  for (std::size_t j = 0; j < bytes.size(); ++j) {
+    bytes[j] = static_cast<std::uint8_t>(37 * j + 11);
+  }
+  Block<Word> state = toState<Word, 1>(load<Word, 1>(bytes.data()));
+  invMixColumnsOfBlock<0>(state);
+  std::array<std::uint8_t, blockBytes> unmixed{};
+  store<Word, 1>(unmixed.data(), fromState<Word, 1>(state));
+  for (std::size_t j = 0; j < bytes.size(); ++j) {
+    const std::size_t column = j - j % 4;
+    unsigned expected = 0;
+    constexpr std::array<std::uint8_t, 4> coefficients{0x0e, 0x0b, 0x0d, 0x09};
+    for (std::size_t down = 0; down < 4; ++down) {
+      expected ^= gf256::gmul(coefficients[down], bytes[column + (j + down) % 4]);
+    }
+    if (unmixed[j] != expected) {
+      return false;
+    }
+  }
+  return true;
+}
+
+static_assert(oneBlockInvMixColumnsMatchesItsMatrix<std::uint64_t>() &&
+              oneBlockInvMixColumnsMatchesItsMatrix<std::uint32_t>());
+
 template <typename Word>
 struct BitslicedCore {
   template <Schedule schedule>
@@ -159,23 +198,26 @@ struct BitslicedCore {
   // constant that the circuits leave out, and in the coordinates of a state
   // that has skipped `round` ShiftRows (ShiftRows applied -round times).
   // Decryption has it in every lane.
-  template <Schedule schedule, std::size_t round>
-  static void place(RoundKeys<schedule>& roundKeys, Key key) {
+  template <std::size_t round>
+  static Block asUsed(Key key) {
     if constexpr (round > 0) {
       constexpr Block constant = inEveryColumn<Word>(sboxConstant);
       xorInto(key, constant);
     }
     shiftRows<4 - round % 4>(key);
+    return key;
+  }
+
+  template <Schedule schedule, std::size_t round>
+  static void place(RoundKeys<schedule>& roundKeys, Key key) {
     if constexpr (schedule == Schedule::encryption) {
-      roundKeys[round] = key;
+      roundKeys[round] = asUsed<round>(key);
     } else {
-      roundKeys[round] = inEveryLane(key);
+      roundKeys[round] = inEveryLane(asUsed<round>(key));
     }
   }
 
   // --- Round keys as the block functions' words ------------------------------
-
-  static constexpr bool roundKeysAreWords = false;
 
   // A block's words hold its bytes little-endian, 32 bits at a time; the
   // block functions' words hold them most significant first.
@@ -197,36 +239,27 @@ struct BitslicedCore {
     return toState<Word, 1>(block);
   }
 
-  // The words' round keys into the core's form, each as the expansion would
-  // have placed it. Decryption here is the inverse cipher with the
-  // encryption round keys, so MixColumns undoes the InvMixColumns of the
-  // equivalent inverse cipher's words.
-  template <Schedule schedule, std::size_t... m>
-  static void loadWords(const std::uint32_t* words, RoundKeys<schedule>& roundKeys,
-                        std::index_sequence<m...> /*roundKeys*/) {
-    if constexpr (schedule == Schedule::encryption) {
-      (place<schedule, m>(roundKeys, keyFromWords(words + 4 * m)), ...);
-    } else {
-      (place<schedule, roundKeyCount - 1 - m>(roundKeys, decryptionKeyFromWords<m>(words + 4 * m)),
-       ...);
-    }
-  }
-
-  template <std::size_t m>
-  static Key decryptionKeyFromWords(const std::uint32_t* words) {
-    if constexpr (throughInvMixColumns(Schedule::decryption, roundKeyCount - 1 - m)) {
-      const std::uint32_t mixed[4] = {mixColumn(words[0]), mixColumn(words[1]), mixColumn(words[2]),
-                                      mixColumn(words[3])};
-      return keyFromWords(mixed);
-    } else {
-      return keyFromWords(words);
-    }
-  }
-
+  // The block functions' round keys, each turned into a one-block round key
+  // of round `round` as the rounds take it, where it is used. Single blocks
+  // decrypt with the equivalent inverse cipher in one-block states, which
+  // takes the decryption words as they stand.
   template <Schedule schedule>
-  [[gnu::flatten]] static void loadWords(const std::uint32_t* words,
-                                         RoundKeys<schedule>& roundKeys) {
-    loadWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  struct WordKeys {
+    const std::uint32_t* words;
+
+    template <std::size_t round>
+    Block at() const {
+      return asUsed<round>(keyFromWords(words + 4 * placeOf(schedule, round)));
+    }
+  };
+
+  template <std::size_t round>
+  static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
+    return keys[round];
+  }
+  template <std::size_t round, Schedule schedule>
+  static Block roundKey(const WordKeys<schedule>& keys) {
+    return keys.template at<round>();
   }
 
   // A function of its own, so that the mode's loops around it keep their
@@ -261,18 +294,17 @@ struct BitslicedCore {
     xorInto(state, key);
   }
 
-  template <std::size_t... r>
-  static void encryptRounds(Block& state, const RoundKeys<Schedule::encryption>& keys,
-                            std::index_sequence<r...> /*rounds*/) {
-    (encryptRound<r + 1>(state, keys[r + 1]), ...);
+  template <typename Keys, std::size_t... r>
+  static void encryptRounds(Block& state, const Keys& keys, std::index_sequence<r...> /*rounds*/) {
+    (encryptRound<r + 1>(state, roundKey<r + 1>(keys)), ...);
   }
 
   // Everything it calls is compiled into it, and its state is its own, so
   // that the state can stay in registers.
-  [[gnu::flatten]] static Block encrypt(const RoundKeys<Schedule::encryption>& keys,
-                                        const Block& block) {
+  template <typename Keys>
+  [[gnu::flatten]] static Block encrypt(const Keys& keys, const Block& block) {
     Block state = toState<Word, 1>(block);
-    xorInto(state, keys[0]);
+    xorInto(state, roundKey<0>(keys));
     encryptRounds(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
     Block words = fromState<Word, 1>(state);
     // Ten skipped ShiftRows: two to make up.
@@ -296,6 +328,39 @@ struct BitslicedCore {
                             std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
     (decryptRound<last - r>(state, keys[last - r]), ...);
+  }
+
+  // Round `round` of the equivalent inverse cipher (FIPS-197 section 5.3.5):
+  // InvMixColumns before the round key, which went through it too. Both
+  // carry the S-box constant, which InvMixColumns keeps.
+  template <std::size_t round>
+  static void decryptRoundOfBlock(Block& state, const Block& key) {
+    state = blockOf(invSubBytes(planesOf(state)));
+    if constexpr (round > 0) {
+      invMixColumnsOfBlock<round>(state);
+    }
+    xorInto(state, key);
+  }
+
+  template <std::size_t... r>
+  static void decryptRoundsOfBlock(Block& state, const WordKeys<Schedule::decryption>& keys,
+                                   std::index_sequence<r...> /*rounds*/) {
+    constexpr std::size_t last = roundKeyCount - 2;
+    (decryptRoundOfBlock<last - r>(state, keys.template at<last - r>()), ...);
+  }
+
+  // A single block of the block functions, in a one-block state as
+  // encryption has it: a quarter of a group's work. Input and output may be
+  // the same.
+  [[gnu::flatten]] static void decryptBytes(const WordKeys<Schedule::decryption>& keys,
+                                            const std::uint8_t* input, std::uint8_t* output) {
+    Block words = load(input);
+    // The ciphertext enters in the coordinates of round 10.
+    shiftRowsTwice<Word, 1>(words);
+    Block state = toState<Word, 1>(words);
+    xorInto(state, keys.template at<roundKeyCount - 1>());
+    decryptRoundsOfBlock(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
+    store(output, fromState<Word, 1>(state));
   }
 
   // One group of blocks, one to a lane, in place. As in encrypt, everything
