@@ -1,13 +1,15 @@
-// Wall-clock throughput of the block cipher, its key set-ups and CBC mode,
-// the latter for every CBC implementation this CPU supports, side by side
-// ("aes_128_cbc_encrypt/table/65536"). Byte counts are input bytes: the
-// message for CBC, one block for the block functions, the 16 key bytes for
-// the key set-ups.
+// Wall-clock throughput of the block functions, their key set-ups and CBC
+// mode, for every implementation this CPU supports and for the public
+// functions, side by side ("aes_128_cbc_encrypt/table/65536",
+// "rijndaelEncrypt/aes-ni/independent"). Byte counts are input bytes: the
+// message for CBC, the 4 KiB buffer for the block functions, the 16 key
+// bytes for the key set-ups.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "bench/inputs.hpp"
@@ -20,8 +22,7 @@ void setBytes(benchmark::State& state, std::int64_t bytesPerIteration) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytesPerIteration);
 }
 
-template <auto keySetup>
-void keySetupBenchmark(benchmark::State& state) {
+void keySetupBenchmark(benchmark::State& state, aes_cbc::KeySetupFunction keySetup) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   for (auto _ : state) {
     keySetup(roundKeys, benchKey);
@@ -31,19 +32,34 @@ void keySetupBenchmark(benchmark::State& state) {
   setBytes(state, aes_128_key_bytes);
 }
 
-// Each block is transformed in place, so every iteration feeds the previous
-// output back in and the calls cannot overlap.
-template <auto keySetup, auto transform>
-void blockBenchmark(benchmark::State& state) {
+constexpr std::uint32_t blockBufferBytes = 4096;
+
+// One call a block over a 4 KiB buffer, as a mode built on the block
+// functions makes them: the blocks independent (ECB, CTR), so that calls can
+// overlap, or each block the one before transformed again, so that every
+// call waits for the last.
+void blockBenchmark(benchmark::State& state, aes_cbc::KeySetupFunction keySetup,
+                    aes_cbc::BlockFunction transform, bool chained) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   keySetup(roundKeys, benchKey);
-  auto block = benchBlock;
+  auto buffer = benchMessage(blockBufferBytes);
   for (auto _ : state) {
-    transform(roundKeys, block, block);
-    benchmark::DoNotOptimize(block.data());
+    if (chained) {
+      const std::span<std::uint8_t, aes_block_bytes> block(buffer.data(), aes_block_bytes);
+      for (std::uint32_t b = 0; b < blockBufferBytes / aes_block_bytes; ++b) {
+        transform(roundKeys, block, block);
+      }
+    } else {
+      for (std::uint32_t offset = 0; offset < blockBufferBytes; offset += aes_block_bytes) {
+        const std::span<std::uint8_t, aes_block_bytes> block(buffer.data() + offset,
+                                                             aes_block_bytes);
+        transform(roundKeys, block, block);
+      }
+    }
+    benchmark::DoNotOptimize(buffer.data());
     benchmark::ClobberMemory();
   }
-  setBytes(state, aes_block_bytes);
+  setBytes(state, blockBufferBytes);
 }
 
 // One call per iteration over the whole message, key set-up included, as a
@@ -65,16 +81,34 @@ void messageSizes(benchmark::internal::Benchmark* b) {
   }
 }
 
-BENCHMARK(keySetupBenchmark<rijndaelKeySetupEnc>)->Name("rijndaelKeySetupEnc");
-BENCHMARK(keySetupBenchmark<rijndaelKeySetupDec>)->Name("rijndaelKeySetupDec");
-BENCHMARK(blockBenchmark<rijndaelKeySetupEnc, rijndaelEncrypt>)->Name("rijndaelEncrypt");
-BENCHMARK(blockBenchmark<rijndaelKeySetupDec, rijndaelDecrypt>)->Name("rijndaelDecrypt");
+// The block functions of one implementation, or the public ones, under
+// `name`.
+void registerBlockFunctions(const std::string& name, aes_cbc::KeySetupFunction keySetupEnc,
+                            aes_cbc::BlockFunction encrypt, aes_cbc::KeySetupFunction keySetupDec,
+                            aes_cbc::BlockFunction decrypt) {
+  benchmark::RegisterBenchmark(("rijndaelKeySetupEnc/" + name).c_str(), keySetupBenchmark,
+                               keySetupEnc);
+  benchmark::RegisterBenchmark(("rijndaelKeySetupDec/" + name).c_str(), keySetupBenchmark,
+                               keySetupDec);
+  for (const bool chained : {false, true}) {
+    const std::string kind = chained ? "/chained" : "/independent";
+    benchmark::RegisterBenchmark(("rijndaelEncrypt/" + name + kind).c_str(), blockBenchmark,
+                                 keySetupEnc, encrypt, chained);
+    benchmark::RegisterBenchmark(("rijndaelDecrypt/" + name + kind).c_str(), blockBenchmark,
+                                 keySetupDec, decrypt, chained);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  registerBlockFunctions("public", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
+                         rijndaelDecrypt);
   for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
     if (implementation->supported()) {
       const std::string name = implementation->name;
+      registerBlockFunctions(name, implementation->keySetupEnc, implementation->encryptBlock,
+                             implementation->keySetupDec, implementation->decryptBlock);
       benchmark::RegisterBenchmark(("aes_128_cbc_encrypt/" + name).c_str(), cbcBenchmark,
                                    implementation->encrypt)
           ->Apply(messageSizes);
