@@ -75,7 +75,8 @@ if(AES_WINE_PREFIX)
 endif()
 
 # Windows: example4.exe must be a console program of the right PE format that
-# needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key.
+# needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key;
+# a console gets the text through kernel32.dll's WriteConsoleW.
 if(WIN32 AND TARGET example4)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(pe_format pei-i386)
@@ -86,7 +87,8 @@ if(WIN32 AND TARGET example4)
   endif()
   add_test(NAME example4.pe_imports
            COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:example4>
-                   -DFORMAT=${pe_format} -DMAGIC=${pe_magic} -DREQUIRED_IMPORTS=msvcrt.dll:_getch
+                   -DFORMAT=${pe_format} -DMAGIC=${pe_magic}
+                   "-DREQUIRED_IMPORTS=msvcrt.dll:_getch$<SEMICOLON>kernel32.dll:WriteConsoleW"
                    -P ${CMAKE_CURRENT_LIST_DIR}/check_pe_imports.cmake)
   set_tests_properties(example4.pe_imports PROPERTIES LABELS artefact)
 endif()
