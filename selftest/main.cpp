@@ -38,6 +38,9 @@ void print(std::string_view text) {
 
 // A labelled line: the label, then the rest formatted as by printf. The %s
 // fields print at most the 255 bytes before the zero fill of their buffers.
+// A C variadic function, so that the compiler checks each format against its
+// arguments as it does printf's, which a parameter pack would not.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 [[gnu::format(printf, 2, 3)]] void printLabelled(const console::Label& label, const char* format,
                                                  ...) {
   noteDelivery(console::writeLabel(label));

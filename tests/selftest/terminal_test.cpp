@@ -63,14 +63,18 @@ void expectSameSettings(const termios& before, const termios& after) {
 
 // `cp949` converted to UTF-8 by the C library's iconv, or nothing if it
 // cannot convert it.
-std::optional<std::string> utf8FromCp949(std::string cp949) {
+std::optional<std::string> utf8FromCp949(const std::string& cp949) {
   const iconv_t converter = iconv_open("UTF-8", "CP949");
+  // iconv_open reports failure as this pointer.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (converter == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) {
     return std::nullopt;
   }
+  // iconv takes its input through a pointer to non-const.
+  std::string input = cp949;
   char utf8[64];
-  char* in = cp949.data();
-  std::size_t inLeft = cp949.size();
+  char* in = input.data();
+  std::size_t inLeft = input.size();
   char* out = utf8;
   std::size_t outLeft = sizeof utf8;
   const bool converted =
