@@ -76,8 +76,9 @@ endif()
 
 # Windows: example4.exe must be a console program of the right PE format that
 # needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key;
-# a DLL of the library must need no more, to load beside any program, and is
-# then all that the program needs besides.
+# a console gets the text through kernel32.dll's WriteConsoleW. A DLL of the
+# library must need no more, to load beside any program, and is then all
+# that the program needs besides.
 if(WIN32 AND TARGET example4)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(pe_format pei-i386)
@@ -91,7 +92,7 @@ if(WIN32 AND TARGET example4)
   add_test(NAME example4.pe_imports
            COMMAND ${check_pe_imports} -DFILE=$<TARGET_FILE:example4>
                    -DSHIPPED_DLLS=$<$<STREQUAL:${AES128_TYPE},SHARED_LIBRARY>:$<TARGET_FILE_NAME:aes128>>
-                   -DREQUIRED_IMPORTS=msvcrt.dll:_getch
+                   "-DREQUIRED_IMPORTS=msvcrt.dll:_getch$<SEMICOLON>kernel32.dll:WriteConsoleW"
                    -P ${CMAKE_CURRENT_LIST_DIR}/check_pe_imports.cmake)
   set_tests_properties(example4.pe_imports PROPERTIES LABELS artefact)
   if(AES128_TYPE STREQUAL "SHARED_LIBRARY")

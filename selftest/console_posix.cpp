@@ -1,14 +1,21 @@
-// Single-key input on a POSIX terminal: for the length of the wait the
-// terminal is in non-canonical mode without echo, and its own settings are
-// put back however the wait ends (a key, a signal, a lost terminal).
+// The console on a POSIX host. Output: the labels in UTF-8 where standard
+// output is a terminal whose locale is UTF-8, CP949 bytes anywhere else.
+// Input: from before the prompt until the key the terminal is in
+// non-canonical mode without echo, so that even a key pressed as the prompt
+// appears is not echoed, and its own settings are put back however the wait
+// ends (a key, a signal, a lost terminal).
+#include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
+#include <string_view>
 
 #include "selftest/console.hpp"
 
@@ -20,8 +27,8 @@ termios keySettings;
 
 // The signals that end the process (or, SIGTSTP from Ctrl-Z, stop it) by
 // default; during the wait each is caught so that the terminal is restored
-// first.
-constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+// first. SIGPIPE is among them because the prompt is written in key mode.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGTSTP};
 struct sigaction previousActions[std::size(handledSignals)];
 
 // The bytes of one key (an escape sequence, a multi-byte character) are sent
@@ -138,16 +145,37 @@ void readKey() {
   }
 }
 
+// Decided at the first label, from the locale of the environment, as any
+// program that writes text for a terminal does.
+bool labelsInUtf8() {
+  static const bool utf8 = [] {
+    std::setlocale(LC_CTYPE, "");
+    return isatty(STDOUT_FILENO) == 1 && std::string_view(nl_langinfo(CODESET)) == "UTF-8";
+  }();
+  return utf8;
+}
+
 }  // namespace
 
 namespace console {
 
-void waitForKeypress() {
+bool write(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+bool writeLabel(const Label& label) {
+  return write(labelsInUtf8() ? label.utf8 : label.cp949);
+}
+
+bool waitForKeypress(bool (*showPrompt)()) {
   if (tcgetattr(STDIN_FILENO, &originalSettings) != 0) {
     // Not a terminal (a pipe, a file, /dev/null, closed): one byte or none.
+    if (!showPrompt()) {
+      return false;
+    }
     unsigned char byte = 0;
     static_cast<void>(readInput(&byte, 1));
-    return;
+    return true;
   }
   keySettings = originalSettings;
   // ISIG stays on, so Ctrl-C and Ctrl-Z act as in any console program; IEXTEN
@@ -160,9 +188,13 @@ void waitForKeypress() {
   // Handlers first: from the moment the settings change, any ending restores them.
   installWaitHandlers();
   tcsetattr(STDIN_FILENO, TCSANOW, &keySettings);
-  readKey();
+  const bool shown = showPrompt();
+  if (shown) {
+    readKey();
+  }
   tcsetattr(STDIN_FILENO, TCSANOW, &originalSettings);
   restorePreviousHandlers();
+  return shown;
 }
 
 }  // namespace console

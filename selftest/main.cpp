@@ -1,38 +1,81 @@
 // example4: known-answer self-test of AES-128-CBC on RFC 3602, section 4,
-// Case #1. Prints what it did under Korean labels (CP949 bytes), then either
-// fails at once with status 1 or prints the verdict and waits for one key.
+// Case #1. Prints what it did under Korean labels (CP949 bytes, shown as text
+// on a console), then either fails at once with status 1 or prints the
+// verdict and waits for one key.
 #include <climits>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "cbc/aes_cbc.hpp"
 #include "selftest/console.hpp"
 
 namespace {
 
+// The Korean labels: the CP949 bytes that standard output carries, and the
+// same text in UTF-8 (the compilers' execution character set) for a UTF-8
+// terminal.
+constexpr console::Label plainTextLabel{"\xBF\xF8\xB9\xAE", "원문"};
+constexpr console::Label encryptedLabel{"\xBE\xCF\xC8\xA3\xC8\xAD", "암호화"};
+constexpr console::Label cipherTextLabel{"\xBE\xCF\xC8\xA3\xB9\xAE", "암호문"};
+constexpr console::Label decryptedLabel{"\xBA\xB9\xC8\xA3\xC8\xAD", "복호화"};
+
+// Set when a console refused text; the stream's own errors are in ferror.
+bool consoleRefused = false;
+
+void noteDelivery(bool accepted) {
+  if (!accepted) {
+    consoleRefused = true;
+  }
+}
+
+void print(std::string_view text) {
+  noteDelivery(console::write(text));
+}
+
+// A labelled line: the label, then the rest formatted as by printf. The %s
+// fields print at most the 255 bytes before the zero fill of their buffers.
+// A C variadic function, so that the compiler checks each format against its
+// arguments as it does printf's, which a parameter pack would not.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+[[gnu::format(printf, 2, 3)]] void printLabelled(const console::Label& label, const char* format,
+                                                 ...) {
+  noteDelivery(console::writeLabel(label));
+  char rest[320];
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(rest, sizeof rest, format, arguments);
+  va_end(arguments);
+  print(rest);
+}
+
 // Whether everything printed so far has reached standard output; a closed
 // stream or a full disk must not pass for a successful run.
 bool outputDelivered() {
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && !consoleRefused;
 }
 
-[[noreturn]] void failRun(const char* message) {
-  std::puts(message);
+[[noreturn]] void failRun(std::string_view message) {
+  print(message);
+  print("\n");
   std::fflush(stdout);
   std::exit(EXIT_FAILURE);
 }
 
 void pause() {
-  std::fputs("Press any key to continue . . .", stdout);
   // The prompt must be visible before the wait; if nobody can see it, there
   // is no key to wait for.
-  if (!outputDelivered()) {
+  const bool waited = console::waitForKeypress([] {
+    print("Press any key to continue . . .");
+    return outputDelivered();
+  });
+  if (!waited) {
     std::exit(EXIT_FAILURE);
   }
-  console::waitForKeypress();
-  std::puts("");
+  print("\n");
 }
 
 }  // namespace
@@ -60,40 +103,24 @@ int main() {
   std::memcpy(cipherText, plainText, blockBytes);
   aes_128_cbc_encrypt(key, iv, cipherText, blockBytes);
 
-  // The Korean labels are written as CP949 bytes on every host, each in its
-  // own literal so that no hex escape runs on into the text after it.
-  // 원문 (plaintext):
-  std::printf(
-      "\xBF\xF8\xB9\xAE"
-      " = %s, Key %d, IV %d \n",
-      reinterpret_cast<const char*>(plainText), keyBits, ivBits);
-  // 암호화 (encrypted):
-  std::printf(
-      "\xBE\xCF\xC8\xA3\xC8\xAD"
-      " = %s \n",
-      reinterpret_cast<const char*>(cipherText));
+  printLabelled(plainTextLabel, " = %s, Key %d, IV %d \n", reinterpret_cast<const char*>(plainText),
+                keyBits, ivBits);
+  printLabelled(encryptedLabel, " = %s \n", reinterpret_cast<const char*>(cipherText));
   if (std::memcmp(cipherText, expectedCipher, blockBytes) != 0) {
     failRun("Encrypt Failed...");
   }
 
   std::memcpy(decryptedText, cipherText, blockBytes);
-  // 암호문 (ciphertext):
-  std::printf(
-      "\xBE\xCF\xC8\xA3\xB9\xAE"
-      " = %s \n",
-      reinterpret_cast<const char*>(cipherText));
+  printLabelled(cipherTextLabel, " = %s \n", reinterpret_cast<const char*>(cipherText));
   aes_128_cbc_decrypt(key, iv, decryptedText, blockBytes);
 
-  // 복호화 (decrypted):
-  std::printf(
-      "\xBA\xB9\xC8\xA3\xC8\xAD"
-      " = %s, Key %d, IV %d \n",
-      reinterpret_cast<const char*>(decryptedText), keyBits, ivBits);
+  printLabelled(decryptedLabel, " = %s, Key %d, IV %d \n",
+                reinterpret_cast<const char*>(decryptedText), keyBits, ivBits);
   if (std::memcmp(decryptedText, plainText, blockBytes) != 0) {
     failRun("Decrypt Failed...");
   }
 
-  std::puts("AES-128bit En/Decryption Test O.K.");
+  print("AES-128bit En/Decryption Test O.K.\n");
   pause();
   return outputDelivered() ? EXIT_SUCCESS : EXIT_FAILURE;
 }

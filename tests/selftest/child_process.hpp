@@ -35,8 +35,13 @@ inline std::string expectedOutput() {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Forks, runs `prepare` in the child (to set up its descriptors and signal
-// dispositions), then executes example4. Exit status 127 if exec fails.
+// The locale example4 runs under unless a test sets another: a UTF-8 one,
+// in which only a terminal gets anything but the CP949 bytes.
+inline const char* const defaultLocale = "C.UTF-8";
+
+// Forks, runs `prepare` in the child (to set up its descriptors, signal
+// dispositions and locale), then executes example4. Exit status 127 if exec
+// fails.
 inline pid_t start(const std::function<void()>& prepare) {
   const std::string program = example4Path();
   if (program.empty()) {
@@ -45,6 +50,7 @@ inline pid_t start(const std::function<void()>& prepare) {
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    setenv("LC_ALL", defaultLocale, 1);
     prepare();
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""example4's key wait on a real Windows console.
+"""example4 on a real Windows console: its labels and its key wait.
 
 Runs the command given (Wine and example4.exe) on a pseudo-terminal, where
 Wine gives the program a console, so that its pause reads the key with
-_getch. For each case it checks that the prompt is shown before the wait,
-that the program is still waiting a second later, and how it ends after the
-keys of the case. Wine's console draws the screen with escape sequences; the
-text is compared with them removed.
+_getch. For each case it checks that the four Korean labels are shown as
+text, that the prompt is shown before the wait, that the program is still
+waiting a second later, and how it ends after the keys of the case. Wine's
+console draws the screen with escape sequences and turns the UTF-16 it is
+given into the terminal's character set, here UTF-8; the text is compared
+with the escape sequences removed.
 
   console_key_test.py COMMAND [ARG...]
 """
@@ -20,6 +22,7 @@ import time
 # Wine's console moves the cursor over blanks instead of writing them, so
 # text is compared without white space.
 PROMPT = b"Pressanykeytocontinue..."
+LABELS = ["원문", "암호화", "암호문", "복호화"]
 ESCAPES = re.compile(
     rb"\x1b\[[0-9;?>=!]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)|\x1b[()#][0-9A-Za-z]|\x1b[=>78DEHMNOZc]"
 )
@@ -80,6 +83,8 @@ def read_until(fd, pid, done, seconds):
 
 def run_case(command, name, run_twice, presses, must_succeed, unseen):
     os.environ.setdefault("TERM", "xterm")
+    # The terminal's character set, which Wine takes from the locale.
+    os.environ["LC_ALL"] = "C.UTF-8"
     if run_twice:
         command = twice(command)
     pid, fd = pty.fork()
@@ -108,6 +113,10 @@ def run_case(command, name, run_twice, presses, must_succeed, unseen):
             break
         if first_prompt_at is None:
             first_prompt_at = len(text(output))
+            shown = text(output).decode("utf-8", "replace")
+            missing = [label for label in LABELS if label not in shown]
+            if missing:
+                problems.append(f"labels not shown as text: {', '.join(missing)}")
         os.write(fd, keys)
     if not problems:
         more, status = read_until(fd, pid, lambda out: False, END_SECONDS)
@@ -124,8 +133,7 @@ def run_case(command, name, run_twice, presses, must_succeed, unseen):
     os.close(fd)
     verdict = "ok" if not problems else "FAILED: " + "; ".join(problems)
     print(f"{name}: {verdict} (status {status})")
-    if problems:
-        print("  screen:", text(output).decode("utf-8", "replace"))
+    print("  screen:", text(output).decode("utf-8", "replace"))
     return not problems
 
 

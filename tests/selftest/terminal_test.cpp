@@ -1,8 +1,11 @@
-// example4 in a real pseudo-terminal: the pause shows its prompt, waits for a
-// single unechoed key without Enter, and leaves the terminal's settings as it
-// found them however the wait ends.
+// example4 in a real pseudo-terminal: the screen shows the labels as text
+// under a UTF-8 locale and the CP949 bytes under any other; the pause shows
+// its prompt, waits for a single unechoed key without Enter, and leaves the
+// terminal's settings as it found them however the wait ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <locale.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -13,6 +16,7 @@
 #include <utmp.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -57,6 +61,62 @@ void expectSameSettings(const termios& before, const termios& after) {
   EXPECT_EQ(beforeChars, afterChars) << "c_cc:" << hexComparison(beforeChars, afterChars);
 }
 
+// `cp949` converted to UTF-8 by the C library's iconv, or nothing if it
+// cannot convert it.
+std::optional<std::string> utf8FromCp949(const std::string& cp949) {
+  const iconv_t converter = iconv_open("UTF-8", "CP949");
+  // iconv_open reports failure as this pointer.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  if (converter == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) {
+    return std::nullopt;
+  }
+  // iconv takes its input through a pointer to non-const.
+  std::string input = cp949;
+  char utf8[64];
+  char* in = input.data();
+  std::size_t inLeft = input.size();
+  char* out = utf8;
+  std::size_t outLeft = sizeof utf8;
+  const bool converted =
+      iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+  iconv_close(converter);
+  return converted ? std::optional<std::string>(std::string(utf8, out)) : std::nullopt;
+}
+
+// What the terminal shows of the expected output before the key: its line
+// feeds as CR LF and, with `utf8Labels`, the labels (the bytes before " = "
+// on the first four lines) as iconv reads them from CP949, so that the
+// program's UTF-8 labels are checked to be the text of its CP949 ones.
+// Nothing if iconv cannot read CP949.
+std::optional<std::string> expectedScreen(bool utf8Labels) {
+  std::string expected = child_process::expectedOutput();
+  // The last line feed closes the prompt's line, after the key.
+  if (expected.ends_with('\n')) {
+    expected.pop_back();
+  }
+  constexpr int labelledLines = 4;
+  std::string screen;
+  std::size_t start = 0;
+  for (int lineNumber = 0;; ++lineNumber) {
+    const std::size_t end = expected.find('\n', start);
+    std::string line = expected.substr(start, end - start);
+    if (utf8Labels && lineNumber < labelledLines) {
+      const std::size_t labelEnd = line.find(" = ");
+      const std::optional<std::string> label = utf8FromCp949(line.substr(0, labelEnd));
+      if (!label) {
+        return std::nullopt;
+      }
+      line.replace(0, labelEnd, *label);
+    }
+    screen += line;
+    if (end == std::string::npos) {
+      return screen;
+    }
+    screen += lineEnd;
+    start = end + 1;
+  }
+}
+
 // example4 started on the slave side of a new pseudo-terminal as its
 // controlling terminal. The slave stays open here, so its settings can be
 // read before and after, and its input queue inspected.
@@ -87,7 +147,11 @@ class Example4InTerminal : public ::testing::Test {
     if (ignoresHangup()) {
       signal(SIGHUP, SIG_IGN);
     }
+    if (locale() != nullptr) {
+      setenv("LC_ALL", locale(), 1);
+    }
     login_tty(slave_);
+    redirectOutput();
     if (runsAsJob()) {
       becomeForegroundJob(jobPipe[1]);
     }
@@ -101,6 +165,10 @@ class Example4InTerminal : public ::testing::Test {
   virtual bool runsAsJob() const { return false; }
   // As under nohup: a hangup then reaches the program only as a failed read.
   virtual bool ignoresHangup() const { return false; }
+  // The locale to run under instead of child_process::defaultLocale.
+  virtual const char* locale() const { return nullptr; }
+  // Standard output somewhere else than the terminal (input stays there).
+  virtual void redirectOutput() const {}
 
   static void becomeForegroundJob(int jobPipe) {
     const pid_t job = fork();
@@ -238,6 +306,66 @@ struct ByName {
   }
 };
 
+// A key sent the moment the prompt's last byte arrives already meets the
+// settings of the wait: the terminal does not echo it. Were key mode set only
+// after the prompt, the key would win that race in a fraction of runs, so the
+// case runs several times.
+class Example4KeyAsThePromptArrives : public Example4InTerminal,
+                                      public ::testing::WithParamInterface<int> {};
+
+TEST_P(Example4KeyAsThePromptArrives, IsNotEchoed) {
+  const std::string shown =
+      readScreen([](const std::string& s) { return s.ends_with(prompt); }, generous);
+  ASSERT_TRUE(shown.ends_with(prompt)) << "no prompt:" << hexComparison(prompt, shown);
+  type("k");
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
+  const std::string afterPrompt = readScreenFor(milliseconds(100));
+  EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
+  expectTerminalAsFound();
+}
+
+INSTANTIATE_TEST_SUITE_P(Attempts, Example4KeyAsThePromptArrives, ::testing::Range(1, 11));
+
+// The screen up to the prompt under a locale, byte for byte.
+struct Screen {
+  const char* name;
+  const char* locale;
+  bool utf8Labels;
+};
+
+// GoogleTest would otherwise print the parameter's raw bytes, its padding
+// included, which valgrind reports as uninitialised.
+void PrintTo(const Screen& screen, std::ostream* out) {
+  *out << screen.name;
+}
+
+class Example4Screen : public Example4InTerminal, public ::testing::WithParamInterface<Screen> {
+ protected:
+  const char* locale() const override { return GetParam().locale; }
+};
+
+TEST_P(Example4Screen, ShowsTheOutputUpToThePrompt) {
+  const Screen screen = GetParam();
+  const locale_t available = newlocale(LC_CTYPE_MASK, screen.locale, nullptr);
+  if (available == nullptr) {
+    GTEST_SKIP() << "the C library has no locale " << screen.locale;
+  }
+  freelocale(available);
+  const std::optional<std::string> expected = expectedScreen(screen.utf8Labels);
+  if (!expected) {
+    GTEST_SKIP() << "the C library's iconv cannot read CP949";
+  }
+  const std::string shown =
+      readScreen([](const std::string& s) { return s.ends_with(prompt); }, generous);
+  EXPECT_EQ(*expected, shown) << hexComparison(*expected, shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, Example4Screen,
+                         ::testing::Values(Screen{"Utf8", "C.UTF-8", true},
+                                           Screen{"C", "C", false}),
+                         ByName());
+
 // Keys that send several bytes: each is one keypress and nothing of it is
 // left for the next reader of the terminal.
 struct Key {
@@ -316,6 +444,30 @@ TEST_F(Example4IgnoringHangup, LostTerminalEndsTheWait) {
   master_ = -1;
   const int status = awaitEnd();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_FAILURE) << describeStatus(status);
+}
+
+// Standard output into a pipe whose reader has gone, input the terminal: the
+// prompt, written in key mode, meets SIGPIPE, which ends the run with the
+// terminal restored.
+class Example4OutputAbandoned : public Example4InTerminal {
+ protected:
+  void redirectOutput() const override {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) == 0) {
+      close(pipeEnds[0]);
+      dup2(pipeEnds[1], STDOUT_FILENO);
+      close(pipeEnds[1]);
+    }
+    signal(SIGPIPE, SIG_DFL);
+  }
+};
+
+TEST_F(Example4OutputAbandoned, SigpipeAtThePromptRestoresTheTerminal) {
+  const int status = awaitEnd();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << describeStatus(status);
+  termios after{};
+  ASSERT_EQ(0, tcgetattr(slave_, &after));
+  expectSameSettings(before_, after);
 }
 
 // Ways to end the wait by a signal: through the terminal's own keys (which
