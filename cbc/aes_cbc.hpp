@@ -21,7 +21,8 @@
 //   runs everywhere. The bytes are the same whichever runs;
 //   aes_128_cbc_implementation() tells which one does.
 // - Built with AES_CBC_IMPLEMENTATIONS=table, the functions use the
-//   table-driven block cipher of cipher/rijndael.hpp instead, on every CPU.
+//   table-driven block cipher instead, on every CPU, as the block functions
+//   of cipher/rijndael.hpp then do.
 //   Its table lookups are indexed by key and data, so their timing is not
 //   constant and can leak both to an attacker who shares the machine's
 //   caches.
@@ -44,7 +45,7 @@ AES128_EXPORT void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                                        std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                                        std::uint32_t length) noexcept;
 
-// The implementation that the two functions above use on this machine, for
-// logs and bug reports: "vaes-avx2", "aes-ni", "armv8-aes", "ssse3", "neon",
+// The implementation that the two functions above, and the block functions
+// of cipher/rijndael.hpp, use on this machine, for logs and bug reports: "vaes-avx2", "aes-ni", "armv8-aes", "ssse3", "neon",
 // "bitsliced", or "table" in the table-only build. Never null.
 AES128_EXPORT const char* aes_128_cbc_implementation() noexcept;

@@ -1,5 +1,5 @@
 // AES-128 block cipher (Rijndael with a 128-bit key and block, 10 rounds),
-// table-driven, FIPS-197.
+// FIPS-197.
 //
 // Conventions for callers:
 // - Keys and blocks are 16 bytes, round-key arrays 44 words; the sizes are in
@@ -11,17 +11,25 @@
 //   the 16 bytes of `output`; `input` and `output` may be the same buffer
 //   (all input is read before any output is written), but must not overlap
 //   otherwise.
+// - The round-key arrays have the layouts documented below on every machine
+//   and in every build: they may be stored, compared or sent elsewhere, and
+//   rijndaelEncrypt/Decrypt use all 44 words they are given, whatever they
+//   hold, as the cipher's round keys.
 // - The two schedules are not interchangeable: an array from
 //   rijndaelKeySetupEnc is for rijndaelEncrypt only, one from
 //   rijndaelKeySetupDec for rijndaelDecrypt only. Nothing marks which is which.
 // - Nothing fails, throws, allocates or keeps state between calls; any number
 //   of threads may call at once on separate output buffers.
-// - Not protected: these functions are always the table-driven cipher, on
-//   every CPU (only the CBC functions of cbc/aes_cbc.hpp have constant-time
-//   implementations). The table lookups are indexed by key and data, so their
-//   timing is not constant and can leak both to an attacker sharing the
-//   machine's caches. The round keys are key material: the caller owns them
-//   and must wipe them when done.
+// - Constant time: no branch and no memory address depends on key, round
+//   keys or data. The functions run on the implementation that the CBC
+//   functions of cbc/aes_cbc.hpp choose for this CPU (the AES instructions,
+//   else vector permutes, else a bitsliced AES in plain C++), which
+//   aes_128_cbc_implementation() names; each call keeps nothing of the round
+//   keys in memory. Built with AES_CBC_IMPLEMENTATIONS=table, they are the
+//   table-driven cipher instead, whose lookups are indexed by key and data:
+//   their timing can leak both to an attacker sharing the machine's caches.
+// - The round keys are key material: the caller owns them and must wipe
+//   them when done.
 #pragma once
 
 #include <cstddef>
