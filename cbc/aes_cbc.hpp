@@ -46,6 +46,6 @@ AES128_EXPORT void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                                        std::uint32_t length) noexcept;
 
 // The implementation that the two functions above, and the block functions
-// of cipher/rijndael.hpp, use on this machine, for logs and bug reports: "vaes-avx2", "aes-ni", "armv8-aes", "ssse3", "neon",
-// "bitsliced", or "table" in the table-only build. Never null.
+// of cipher/rijndael.hpp, use on this machine, for logs and bug reports: "vaes-avx2", "aes-ni",
+// "armv8-aes", "ssse3", "neon", "bitsliced", or "table" in the table-only build. Never null.
 AES128_EXPORT const char* aes_128_cbc_implementation() noexcept;

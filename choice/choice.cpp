@@ -11,7 +11,6 @@
 
 namespace aes_cbc {
 
-
 std::span<const Implementation* const> implementations() noexcept {
   // Left as written: clang-format indents the list differently after each #if.
   // clang-format off
@@ -39,7 +38,6 @@ std::span<const Implementation* const> implementations() noexcept {
   // clang-format on
   return all;
 }
-
 
 // The CPU does not change under a running program, so the choice is made
 // once (the language makes the static's initialisation thread-safe) and kept

@@ -34,11 +34,11 @@
 
 namespace {
 
-constexpr std::size_t kKeyBytes = aes_128_key_bytes;
-constexpr std::size_t kIvBytes = aes_block_bytes;
-constexpr std::size_t kLengthFieldBytes = 2;
-constexpr std::size_t kHeaderBytes = kKeyBytes + kIvBytes + kLengthFieldBytes;
-constexpr std::size_t kGuardBytes = 32;
+constexpr std::size_t keyBytes = aes_128_key_bytes;
+constexpr std::size_t ivBytes = aes_block_bytes;
+constexpr std::size_t lengthFieldBytes = 2;
+constexpr std::size_t headerBytes = keyBytes + ivBytes + lengthFieldBytes;
+constexpr std::size_t guardBytes = 32;
 
 // Position-dependent, so a stray write of any single repeated value shows.
 std::uint8_t guardByte(std::size_t i) {
@@ -74,28 +74,28 @@ void require(const char* implementation, const char* what, std::span<const std::
 class GuardedBuffer {
  public:
   explicit GuardedBuffer(std::span<const std::uint8_t> data)
-      : bytes_(kGuardBytes + data.size() + kGuardBytes) {
+      : bytes_(guardBytes + data.size() + guardBytes) {
     for (std::size_t i = 0; i < bytes_.size(); ++i) {
       bytes_[i] = guardByte(i);
     }
-    std::ranges::copy(data, bytes_.begin() + kGuardBytes);
+    std::ranges::copy(data, bytes_.begin() + guardBytes);
   }
 
   std::span<std::uint8_t> data() {
-    return std::span(bytes_).subspan(kGuardBytes, bytes_.size() - 2 * kGuardBytes);
+    return std::span(bytes_).subspan(guardBytes, bytes_.size() - 2 * guardBytes);
   }
 
   void requireGuardsIntact(const char* implementation, const char* after) const {
-    std::array<std::uint8_t, kGuardBytes> expected{};
-    const std::size_t tail = bytes_.size() - kGuardBytes;
-    for (std::size_t i = 0; i < kGuardBytes; ++i) {
+    std::array<std::uint8_t, guardBytes> expected{};
+    const std::size_t tail = bytes_.size() - guardBytes;
+    for (std::size_t i = 0; i < guardBytes; ++i) {
       expected[i] = guardByte(i);
     }
-    require(implementation, after, expected, std::span(bytes_).first(kGuardBytes));
-    for (std::size_t i = 0; i < kGuardBytes; ++i) {
+    require(implementation, after, expected, std::span(bytes_).first(guardBytes));
+    for (std::size_t i = 0; i < guardBytes; ++i) {
       expected[i] = guardByte(tail + i);
     }
-    require(implementation, after, expected, std::span(bytes_).last(kGuardBytes));
+    require(implementation, after, expected, std::span(bytes_).last(guardBytes));
   }
 
  private:
@@ -104,8 +104,8 @@ class GuardedBuffer {
 
 // One encryption and decryption of `plaintext` by `encrypt` and `decrypt`.
 void checkCbc(const char* name, aes_cbc::CbcFunction encrypt, aes_cbc::CbcFunction decrypt,
-              std::span<const std::uint8_t, kKeyBytes> key,
-              std::span<const std::uint8_t, kIvBytes> iv, std::span<const std::uint8_t> plaintext,
+              std::span<const std::uint8_t, keyBytes> key,
+              std::span<const std::uint8_t, ivBytes> iv, std::span<const std::uint8_t> plaintext,
               std::uint32_t length, std::span<const std::uint8_t> expected) {
   const std::size_t wholeBytes = expected.size();
   GuardedBuffer buffer(plaintext);
@@ -135,14 +135,14 @@ struct BlockFunctions {
   aes_cbc::BlockFunction decrypt;
 };
 
-void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, kKeyBytes> key,
+void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, keyBytes> key,
                  std::span<const std::uint8_t> wholeBlocks) {
   using RoundKeys = std::array<std::uint32_t, aes_128_round_key_words>;
   RoundKeys encryption{};
   RoundKeys decryption{};
   functions.keySetupEnc(encryption, key);
   functions.keySetupDec(decryption, key);
-  const reference::KeySchedule schedule = reference::expand_key(key);
+  const reference::KeySchedule schedule = reference::expandKey(key);
   for (std::size_t i = 0; i < encryption.size(); ++i) {
     const std::array<std::uint8_t, 4> word{static_cast<std::uint8_t>(encryption[i] >> 24),
                                            static_cast<std::uint8_t>(encryption[i] >> 16),
@@ -156,7 +156,7 @@ void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, 
     std::ranges::copy(input, block.begin());
     functions.encrypt(encryption, block, block);
     require(functions.name, "block against the reference model",
-            reference::encrypt_block(key, input), block);
+            reference::encryptBlock(key, input), block);
     functions.decrypt(decryption, block, block);
     require(functions.name, "block decrypted after encryption", input, block);
   }
@@ -165,21 +165,21 @@ void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
-  if (size < kHeaderBytes) {
+  if (size < headerBytes) {
     return -1;  // Not an input of this layout: keep it out of the corpus.
   }
   const std::span<const std::uint8_t> all(input, size);
-  const std::span<const std::uint8_t, kKeyBytes> key = all.first<kKeyBytes>();
-  const std::span<const std::uint8_t, kIvBytes> iv = all.subspan<kKeyBytes, kIvBytes>();
+  const std::span<const std::uint8_t, keyBytes> key = all.first<keyBytes>();
+  const std::span<const std::uint8_t, ivBytes> iv = all.subspan<keyBytes, ivBytes>();
   const std::size_t lengthField =
-      std::size_t{all[kKeyBytes + kIvBytes]} << 8U | std::size_t{all[kKeyBytes + kIvBytes + 1]};
-  const std::span<const std::uint8_t> plaintext = all.subspan(kHeaderBytes);
+      std::size_t{all[keyBytes + ivBytes]} << 8U | std::size_t{all[keyBytes + ivBytes + 1]};
+  const std::span<const std::uint8_t> plaintext = all.subspan(headerBytes);
   const auto length = static_cast<std::uint32_t>(lengthField % (plaintext.size() + 1));
 
   const std::span<const std::uint8_t> wholeBlocks =
       plaintext.first(length / aes_block_bytes * aes_block_bytes);
   std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
-  reference::cbc_encrypt(key, iv, expected);
+  reference::cbcEncrypt(key, iv, expected);
 
   for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
     if (implementation->supported()) {

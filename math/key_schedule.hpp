@@ -90,7 +90,8 @@ constexpr bool columnMixesMatchTheirMatrices() {
                                              gf256::gmul(13, row(2)) ^ gf256::gmul(9, row(3)));
     }
     if (mixColumn(column) != bigEndianWord(mixed) ||
-        invMixColumn(column) != bigEndianWord(unmixed) || invMixColumn(mixColumn(column)) != column) {
+        invMixColumn(column) != bigEndianWord(unmixed) ||
+        invMixColumn(mixColumn(column)) != column) {
       return false;
     }
   }

@@ -66,9 +66,9 @@ AES_ALWAYS_INLINE std::uint8_t byteAt(std::uint32_t w) {
 template <const Direction& D>
 AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
                                             std::uint32_t d, std::uint32_t roundKey) {
-  const DirectionTables& T = D.tables;
-  return T.t0[byteAt<3>(a)] ^ T.t1[byteAt<2>(b)] ^ T.t2[byteAt<1>(c)] ^ T.t3[byteAt<0>(d)] ^
-         roundKey;
+  const DirectionTables& tables = D.tables;
+  return tables.t0[byteAt<3>(a)] ^ tables.t1[byteAt<2>(b)] ^ tables.t2[byteAt<1>(c)] ^
+         tables.t3[byteAt<0>(d)] ^ roundKey;
 }
 
 // The same bytes through the S-box alone (no MixColumns): the last round.

@@ -118,7 +118,8 @@ constexpr std::array<std::uint32_t, 10> makeRcon() {
 inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
 
 // Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
-static_assert(S[0x00] == gf256::affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
+static_assert(S[0x00] == gf256::affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed &&
+              S[0xff] == 0x16);
 static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);

@@ -53,8 +53,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "math/key_schedule.hpp"
 #include "math/gf256.hpp"
+#include "math/key_schedule.hpp"
 
 namespace aes_cbc::vector_permute {
 

@@ -22,17 +22,17 @@
 namespace {
 
 using aes_cbc::Implementation;
-using test_support::big_endian_bytes;
+using test_support::bigEndianBytes;
 using test_support::Block;
-using test_support::same_bytes;
+using test_support::sameBytes;
 using test_support::SeededRandom;
-using test_support::to_hex;
+using test_support::toHex;
 using RoundKeys = std::array<std::uint32_t, aes_128_round_key_words>;
 
 constexpr int trials = 64;
 
-std::string word_name(const char* schedule, std::size_t index, const Block& key) {
-  return std::string(schedule) + " word " + std::to_string(index) + ", key " + to_hex(key);
+std::string wordName(const char* schedule, std::size_t index, const Block& key) {
+  return std::string(schedule) + " word " + std::to_string(index) + ", key " + toHex(key);
 }
 
 class KeySchedule : public ::testing::TestWithParam<const Implementation*> {};
@@ -42,18 +42,18 @@ TEST_P(KeySchedule, EncryptionScheduleIsTheKeyThenFips197Expansion) {
   SeededRandom random;
   for (int trial = 0; trial < trials; ++trial) {
     const Block key = random.block();
-    RoundKeys round_keys;
-    GetParam()->keySetupEnc(round_keys, key);
+    RoundKeys roundKeys;
+    GetParam()->keySetupEnc(roundKeys, key);
     // Words 0-3 are the key read big-endian, on any host.
     for (std::size_t i = 0; i < 4; ++i) {
-      EXPECT_TRUE(same_bytes(word_name("encryption", i, key),
-                             std::span<const std::uint8_t>(key).subspan(4 * i, 4),
-                             big_endian_bytes(round_keys[i])));
+      EXPECT_TRUE(sameBytes(wordName("encryption", i, key),
+                            std::span<const std::uint8_t>(key).subspan(4 * i, 4),
+                            bigEndianBytes(roundKeys[i])));
     }
-    const reference::KeySchedule expected = reference::expand_key(key);
-    for (std::size_t i = 0; i < round_keys.size(); ++i) {
-      EXPECT_TRUE(same_bytes(word_name("encryption", i, key), expected[i],
-                             big_endian_bytes(round_keys[i])));
+    const reference::KeySchedule expected = reference::expandKey(key);
+    for (std::size_t i = 0; i < roundKeys.size(); ++i) {
+      EXPECT_TRUE(
+          sameBytes(wordName("encryption", i, key), expected[i], bigEndianBytes(roundKeys[i])));
     }
   }
 }
@@ -63,46 +63,45 @@ TEST_P(KeySchedule, EncryptionScheduleIsTheKeyThenFips197Expansion) {
 TEST_P(KeySchedule, DecryptionScheduleIsReversedWithInvMixColumnsInside) {
   SKIP_UNSUPPORTED(GetParam());
   SeededRandom random;
-  constexpr std::size_t last_round = 10;
+  constexpr std::size_t lastRound = 10;
   for (int trial = 0; trial < trials; ++trial) {
     const Block key = random.block();
     RoundKeys encryption;
     RoundKeys decryption;
     GetParam()->keySetupEnc(encryption, key);
     GetParam()->keySetupDec(decryption, key);
-    for (std::size_t round = 0; round <= last_round; ++round) {
+    for (std::size_t round = 0; round <= lastRound; ++round) {
       for (std::size_t column = 0; column < 4; ++column) {
-        const reference::Word source =
-            big_endian_bytes(encryption[4 * (last_round - round) + column]);
-        const bool outer = round == 0 || round == last_round;
-        EXPECT_TRUE(same_bytes(word_name("decryption", 4 * round + column, key),
-                               outer ? source : reference::inv_mix_column(source),
-                               big_endian_bytes(decryption[4 * round + column])));
+        const reference::Word source = bigEndianBytes(encryption[4 * (lastRound - round) + column]);
+        const bool outer = round == 0 || round == lastRound;
+        EXPECT_TRUE(sameBytes(wordName("decryption", 4 * round + column, key),
+                              outer ? source : reference::invMixColumn(source),
+                              bigEndianBytes(decryption[4 * round + column])));
       }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Aes128, KeySchedule, test_support::all_implementations(),
+INSTANTIATE_TEST_SUITE_P(Aes128, KeySchedule, test_support::allImplementations(),
                          test_support::NameOfParam());
 
 struct BlockDirection {
   const char* name;
-  aes_cbc::KeySetupFunction Implementation::*key_setup;
+  aes_cbc::KeySetupFunction Implementation::*keySetup;
   aes_cbc::BlockFunction Implementation::*transform;
-  decltype(&reference::encrypt_block) reference;
+  decltype(&reference::encryptBlock) reference;
   // The public functions of that direction.
-  decltype(&rijndaelKeySetupEnc) public_key_setup;
-  decltype(&rijndaelEncrypt) public_transform;
+  decltype(&rijndaelKeySetupEnc) publicKeySetup;
+  decltype(&rijndaelEncrypt) publicTransform;
 
   friend void PrintTo(const BlockDirection& param, std::ostream* out) { *out << param.name; }
 };
 
 constexpr std::array<BlockDirection, 2> directions{{
     {"Encrypt", &Implementation::keySetupEnc, &Implementation::encryptBlock,
-     reference::encrypt_block, rijndaelKeySetupEnc, rijndaelEncrypt},
+     reference::encryptBlock, rijndaelKeySetupEnc, rijndaelEncrypt},
     {"Decrypt", &Implementation::keySetupDec, &Implementation::decryptBlock,
-     reference::decrypt_block, rijndaelKeySetupDec, rijndaelDecrypt},
+     reference::decryptBlock, rijndaelKeySetupDec, rijndaelDecrypt},
 }};
 
 class BlockFunction
@@ -118,30 +117,30 @@ TEST_P(BlockFunction, MatchesReferenceInPlaceMisalignedAndRepeated) {
   for (int trial = 0; trial < trials; ++trial) {
     const Block key = random.block();
     const Block input = random.block();
-    const std::string what = "key " + to_hex(key) + ", input " + to_hex(input);
-    RoundKeys round_keys;
-    (implementation->*direction.key_setup)(round_keys, key);
+    const std::string what = "key " + toHex(key) + ", input " + toHex(input);
+    RoundKeys roundKeys;
+    (implementation->*direction.keySetup)(roundKeys, key);
     const Block expected = direction.reference(key, input);
 
     Block separate{};
-    transform(round_keys, input, separate);
-    EXPECT_TRUE(same_bytes(what + ", separate buffers", expected, separate));
+    transform(roundKeys, input, separate);
+    EXPECT_TRUE(sameBytes(what + ", separate buffers", expected, separate));
 
-    Block in_place = input;
-    transform(round_keys, in_place, in_place);
-    EXPECT_TRUE(same_bytes(what + ", in place", expected, in_place));
+    Block inPlace = input;
+    transform(roundKeys, inPlace, inPlace);
+    EXPECT_TRUE(sameBytes(what + ", in place", expected, inPlace));
 
     Block again{};
-    transform(round_keys, input, again);
-    EXPECT_TRUE(same_bytes(what + ", second call", expected, again));
+    transform(roundKeys, input, again);
+    EXPECT_TRUE(sameBytes(what + ", second call", expected, again));
 
     // Input at offset 1 and output at offset 17: both at odd addresses.
     std::array<std::uint8_t, 1 + 2 * aes_block_bytes> storage{};
-    const auto odd_input = std::span(storage).subspan<1, aes_block_bytes>();
-    const auto odd_output = std::span(storage).subspan<1 + aes_block_bytes, aes_block_bytes>();
-    std::copy(input.begin(), input.end(), odd_input.begin());
-    transform(round_keys, odd_input, odd_output);
-    EXPECT_TRUE(same_bytes(what + ", odd addresses", expected, odd_output));
+    const auto oddInput = std::span(storage).subspan<1, aes_block_bytes>();
+    const auto oddOutput = std::span(storage).subspan<1 + aes_block_bytes, aes_block_bytes>();
+    std::copy(input.begin(), input.end(), oddInput.begin());
+    transform(roundKeys, oddInput, oddOutput);
+    EXPECT_TRUE(sameBytes(what + ", odd addresses", expected, oddOutput));
   }
 }
 
@@ -153,26 +152,26 @@ TEST_P(BlockFunction, TakeAnyWordsAsTheTableDrivenOnesDo) {
   SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
   for (int trial = 0; trial < trials; ++trial) {
-    RoundKeys round_keys;
-    for (std::uint32_t& word : round_keys) {
+    RoundKeys roundKeys;
+    for (std::uint32_t& word : roundKeys) {
       const Block bytes = random.block();
       word = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
              (std::uint32_t{bytes[2]} << 8) | bytes[3];
     }
     const Block input = random.block();
     Block expected{};
-    (aes_cbc::tableImplementation.*direction.transform)(round_keys, input, expected);
+    (aes_cbc::tableImplementation.*direction.transform)(roundKeys, input, expected);
     Block produced{};
-    (implementation->*direction.transform)(round_keys, input, produced);
+    (implementation->*direction.transform)(roundKeys, input, produced);
     EXPECT_TRUE(
-        same_bytes("input " + to_hex(input) + ", words " + std::to_string(round_keys[0]) + "...",
-                   expected, produced));
+        sameBytes("input " + toHex(input) + ", words " + std::to_string(roundKeys[0]) + "...",
+                  expected, produced));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Aes128, BlockFunction,
                          ::testing::Combine(::testing::ValuesIn(directions),
-                                            test_support::all_implementations()),
+                                            test_support::allImplementations()),
                          test_support::NameOfParam());
 
 // The public block functions run on the implementation that the CBC
@@ -184,16 +183,16 @@ TEST(BlockPublicFunctions, RunOnTheChosenImplementation) {
   const Block key = random.block();
   const Block input = random.block();
   for (const BlockDirection& direction : directions) {
-    RoundKeys expected_keys;
-    RoundKeys round_keys;
-    (chosen.*direction.key_setup)(expected_keys, key);
-    direction.public_key_setup(round_keys, key);
-    EXPECT_EQ(round_keys, expected_keys) << direction.name;
+    RoundKeys expectedKeys;
+    RoundKeys roundKeys;
+    (chosen.*direction.keySetup)(expectedKeys, key);
+    direction.publicKeySetup(roundKeys, key);
+    EXPECT_EQ(roundKeys, expectedKeys) << direction.name;
     Block expected{};
     Block produced{};
-    (chosen.*direction.transform)(round_keys, input, expected);
-    direction.public_transform(round_keys, input, produced);
-    EXPECT_TRUE(same_bytes(direction.name, direction.reference(key, input), produced));
+    (chosen.*direction.transform)(roundKeys, input, expected);
+    direction.publicTransform(roundKeys, input, produced);
+    EXPECT_TRUE(sameBytes(direction.name, direction.reference(key, input), produced));
     EXPECT_EQ(produced, expected) << direction.name;
   }
 }

@@ -23,14 +23,14 @@ namespace {
 using aes_cbc::Implementation;
 using test_support::Block;
 using test_support::Bytes;
-using test_support::same_bytes;
+using test_support::sameBytes;
 using test_support::SeededRandom;
-using test_support::to_hex;
+using test_support::toHex;
 
 struct CbcDirection {
   const char* name;
   bool encrypt;
-  decltype(&reference::cbc_encrypt) reference;
+  decltype(&reference::cbcEncrypt) reference;
 
   aes_cbc::CbcFunction of(const Implementation& implementation) const {
     return encrypt ? implementation.encrypt : implementation.decrypt;
@@ -39,18 +39,18 @@ struct CbcDirection {
 };
 
 constexpr std::array<CbcDirection, 2> directions{{
-    {"Encrypt", true, reference::cbc_encrypt},
-    {"Decrypt", false, reference::cbc_decrypt},
+    {"Encrypt", true, reference::cbcEncrypt},
+    {"Decrypt", false, reference::cbcDecrypt},
 }};
 
 // Runs the library over `length` bytes at `offset` in `buffer`. The whole
 // blocks must come out as the reference makes them, every other byte of the
 // buffer (the partial block at the end and the guards around) unchanged, and
 // the key and IV as they were.
-::testing::AssertionResult matches_reference(const Implementation& implementation,
-                                             const CbcDirection& direction, const Block& key,
-                                             const Block& iv, Bytes& buffer, std::size_t offset,
-                                             std::uint32_t length, const std::string& what) {
+::testing::AssertionResult matchesReference(const Implementation& implementation,
+                                            const CbcDirection& direction, const Block& key,
+                                            const Block& iv, Bytes& buffer, std::size_t offset,
+                                            std::uint32_t length, const std::string& what) {
   const std::string context = what + ", " + implementation.name + " " + direction.name;
   Bytes expected = buffer;
   direction.reference(key, iv,
@@ -58,16 +58,16 @@ constexpr std::array<CbcDirection, 2> directions{{
                           offset, length / aes_block_bytes * aes_block_bytes));
   // The library gets copies that are not const objects, so that a stray write
   // through them is defined behaviour and shows up below.
-  Block key_passed = key;
-  Block iv_passed = iv;
-  direction.of(implementation)(key_passed, iv_passed, buffer.data() + offset, length);
-  if (auto result = same_bytes(context + ": buffer", expected, buffer); !result) {
+  Block keyPassed = key;
+  Block ivPassed = iv;
+  direction.of(implementation)(keyPassed, ivPassed, buffer.data() + offset, length);
+  if (auto result = sameBytes(context + ": buffer", expected, buffer); !result) {
     return result;
   }
-  if (auto result = same_bytes(context + ": key after the call", key, key_passed); !result) {
+  if (auto result = sameBytes(context + ": key after the call", key, keyPassed); !result) {
     return result;
   }
-  return same_bytes(context + ": IV after the call", iv, iv_passed);
+  return sameBytes(context + ": IV after the call", iv, ivPassed);
 }
 
 class Cbc : public ::testing::TestWithParam<std::tuple<CbcDirection, const Implementation*>> {};
@@ -82,8 +82,8 @@ TEST_P(Cbc, ChangesOnlyTheWholeBlocksOfLength) {
   constexpr std::size_t guard = 17;
   for (const std::uint32_t length : {0u, 15u, 16u, 40u}) {
     Bytes buffer = random.bytes(guard + length + guard);
-    EXPECT_TRUE(matches_reference(*implementation, direction, key, iv, buffer, guard, length,
-                                  "length " + std::to_string(length)));
+    EXPECT_TRUE(matchesReference(*implementation, direction, key, iv, buffer, guard, length,
+                                 "length " + std::to_string(length)));
   }
 }
 
@@ -101,7 +101,7 @@ TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
   library(key, iv, whole.data(), length);
   Bytes again = input;
   library(key, iv, again.data(), length);
-  EXPECT_TRUE(same_bytes("second call", whole, again));
+  EXPECT_TRUE(sameBytes("second call", whole, again));
 
   Bytes pieces = input;
   Block chain = iv;
@@ -117,12 +117,12 @@ TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
       chain = before;
     }
   }
-  EXPECT_TRUE(same_bytes("one-block calls chained by hand", whole, pieces));
+  EXPECT_TRUE(sameBytes("one-block calls chained by hand", whole, pieces));
 }
 
 INSTANTIATE_TEST_SUITE_P(Aes128, Cbc,
                          ::testing::Combine(::testing::ValuesIn(directions),
-                                            test_support::all_implementations()),
+                                            test_support::allImplementations()),
                          test_support::NameOfParam());
 
 class CbcImplementation : public ::testing::TestWithParam<const Implementation*> {};
@@ -135,18 +135,18 @@ TEST_P(CbcImplementation, WrongIvGarblesOnlyTheFirstDecryptedBlock) {
   SeededRandom random;
   const Block key = random.block();
   const Block iv = random.block();
-  const Block wrong_iv = random.block();
+  const Block wrongIv = random.block();
   const Bytes plaintext = random.bytes(4 * aes_block_bytes);
   Bytes data = plaintext;
   const auto length = static_cast<std::uint32_t>(data.size());
   implementation->encrypt(key, iv, data.data(), length);
-  implementation->decrypt(key, wrong_iv, data.data(), length);
+  implementation->decrypt(key, wrongIv, data.data(), length);
   Bytes expected = plaintext;
   for (std::size_t j = 0; j < aes_block_bytes; ++j) {
-    expected[j] ^= static_cast<std::uint8_t>(iv[j] ^ wrong_iv[j]);
+    expected[j] ^= static_cast<std::uint8_t>(iv[j] ^ wrongIv[j]);
   }
-  EXPECT_TRUE(same_bytes("deciphered with IV " + to_hex(wrong_iv) + " instead of " + to_hex(iv),
-                         expected, data));
+  EXPECT_TRUE(sameBytes("deciphered with IV " + toHex(wrongIv) + " instead of " + toHex(iv),
+                        expected, data));
 }
 
 // Random keys, IVs, lengths (whole blocks or not) and start offsets, with
@@ -156,24 +156,24 @@ TEST_P(CbcImplementation, RandomBuffersMatchReferenceAndRoundTrip) {
   SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
   constexpr int cases = 2000;
-  constexpr std::size_t max_length = 300;
-  constexpr std::size_t max_offset = 32;
-  constexpr std::size_t guard_after = 16;
+  constexpr std::size_t maxLength = 300;
+  constexpr std::size_t maxOffset = 32;
+  constexpr std::size_t guardAfter = 16;
   for (int n = 0; n < cases; ++n) {
     const Block key = random.block();
     const Block iv = random.block();
-    const auto length = static_cast<std::uint32_t>(random.up_to(max_length));
-    const std::size_t offset = 1 + random.up_to(max_offset - 1);
-    const Bytes original = random.bytes(offset + length + guard_after);
+    const auto length = static_cast<std::uint32_t>(random.upTo(maxLength));
+    const std::size_t offset = 1 + random.upTo(maxOffset - 1);
+    const Bytes original = random.bytes(offset + length + guardAfter);
     const std::string what = "case " + std::to_string(n) + ", length " + std::to_string(length) +
-                             ", offset " + std::to_string(offset) + ", key " + to_hex(key) +
-                             ", IV " + to_hex(iv);
+                             ", offset " + std::to_string(offset) + ", key " + toHex(key) +
+                             ", IV " + toHex(iv);
     Bytes buffer = original;
     for (const CbcDirection& direction : directions) {
       ASSERT_TRUE(
-          matches_reference(*implementation, direction, key, iv, buffer, offset, length, what));
+          matchesReference(*implementation, direction, key, iv, buffer, offset, length, what));
     }
-    ASSERT_TRUE(same_bytes(what + ": decrypt after encrypt", original, buffer));
+    ASSERT_TRUE(sameBytes(what + ": decrypt after encrypt", original, buffer));
   }
 }
 
@@ -185,21 +185,21 @@ TEST_P(CbcImplementation, EveryBlockCountUpTo48MatchesReference) {
   const Implementation* implementation = GetParam();
   SKIP_UNSUPPORTED(implementation);
   SeededRandom random;
-  constexpr std::size_t max_blocks = 48;
+  constexpr std::size_t maxBlocks = 48;
   constexpr std::size_t guard = 1;
-  for (std::size_t blocks = 0; blocks <= max_blocks; ++blocks) {
+  for (std::size_t blocks = 0; blocks <= maxBlocks; ++blocks) {
     const Block key = random.block();
     const Block iv = random.block();
     const auto length = static_cast<std::uint32_t>(blocks * aes_block_bytes);
     Bytes buffer = random.bytes(guard + length + guard);
     for (const CbcDirection& direction : directions) {
-      ASSERT_TRUE(matches_reference(*implementation, direction, key, iv, buffer, guard, length,
-                                    std::to_string(blocks) + " blocks"));
+      ASSERT_TRUE(matchesReference(*implementation, direction, key, iv, buffer, guard, length,
+                                   std::to_string(blocks) + " blocks"));
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Aes128, CbcImplementation, test_support::all_implementations(),
+INSTANTIATE_TEST_SUITE_P(Aes128, CbcImplementation, test_support::allImplementations(),
                          test_support::NameOfParam());
 
 // The public functions use the first implementation this CPU supports, and

@@ -26,7 +26,7 @@ constexpr std::size_t threadCount = 8;
 constexpr int roundTripsPerThread = 200;
 
 TEST(FirstCall, ThreadsRacingToChooseAllGetTheKnownAnswer) {
-  const std::vector<Record> records = test_support::read_vector_file("RFC3602.txt");
+  const std::vector<Record> records = test_support::readVectorFile("RFC3602.txt");
   ASSERT_EQ(records.size(), 4u);
   const Record& case2 = records[1];
   const Block key = case2.block("KEY");

@@ -24,24 +24,24 @@ using aes_cbc::Implementation;
 using test_support::Block;
 using test_support::Record;
 
-constexpr std::size_t inner_iterations = 1000;
-constexpr std::size_t outer_iterations = 100;
+constexpr std::size_t innerIterations = 1000;
+constexpr std::size_t outerIterations = 100;
 
 // The last output of the inner loop and the one before it.
 using LastTwo = std::pair<Block, Block>;
 
 // ECB through the implementation's block functions: each output is the next
 // input.
-LastTwo ecb_inner_loop(const Implementation& implementation, bool encrypt, const Block& key,
-                       Block text) {
-  std::array<std::uint32_t, aes_128_round_key_words> round_keys{};
-  (encrypt ? implementation.keySetupEnc : implementation.keySetupDec)(round_keys, key);
+LastTwo ecbInnerLoop(const Implementation& implementation, bool encrypt, const Block& key,
+                     Block text) {
+  std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
+  (encrypt ? implementation.keySetupEnc : implementation.keySetupDec)(roundKeys, key);
   const aes_cbc::BlockFunction block =
       encrypt ? implementation.encryptBlock : implementation.decryptBlock;
   Block previous{};
-  for (std::size_t j = 0; j < inner_iterations; ++j) {
+  for (std::size_t j = 0; j < innerIterations; ++j) {
     previous = text;
-    block(round_keys, text, text);
+    block(roundKeys, text, text);
   }
   return {text, previous};
 }
@@ -49,18 +49,18 @@ LastTwo ecb_inner_loop(const Implementation& implementation, bool encrypt, const
 // CBC, one block per call with the chaining done here: input j+1 is output
 // j-1 (the IV for j = 0), and the chaining value is the previous ciphertext,
 // which is the output when encrypting and the input when decrypting.
-LastTwo cbc_inner_loop(const Implementation& implementation, bool encrypt, const Block& key,
-                       const Block& iv, Block input) {
+LastTwo cbcInnerLoop(const Implementation& implementation, bool encrypt, const Block& key,
+                     const Block& iv, Block input) {
   const aes_cbc::CbcFunction cbc = encrypt ? implementation.encrypt : implementation.decrypt;
   Block chain = iv;
-  Block previous_output = iv;
+  Block previousOutput = iv;
   Block output{};
-  for (std::size_t j = 0; j < inner_iterations; ++j) {
+  for (std::size_t j = 0; j < innerIterations; ++j) {
     output = input;
     cbc(key, chain, output.data(), aes_block_bytes);
     chain = encrypt ? output : input;
-    input = previous_output;
-    previous_output = output;
+    input = previousOutput;
+    previousOutput = output;
   }
   return {output, input};
 }
@@ -80,22 +80,22 @@ class MonteCarlo
 TEST_P(MonteCarlo, AesavsProcedure) {
   const auto& [set, implementation] = GetParam();
   SKIP_UNSUPPORTED(implementation);
-  std::vector<Record> records = test_support::read_vector_file(set.file);
+  std::vector<Record> records = test_support::readVectorFile(set.file);
   const std::string section = set.encrypt ? "ENCRYPT" : "DECRYPT";
   std::erase_if(records, [&](const Record& record) { return record.section != section; });
-  ASSERT_EQ(records.size(), outer_iterations);
+  ASSERT_EQ(records.size(), outerIterations);
 
-  const char* input_name = set.encrypt ? "PLAINTEXT" : "CIPHERTEXT";
-  const char* output_name = set.encrypt ? "CIPHERTEXT" : "PLAINTEXT";
+  const char* inputName = set.encrypt ? "PLAINTEXT" : "CIPHERTEXT";
+  const char* outputName = set.encrypt ? "CIPHERTEXT" : "PLAINTEXT";
   Block key = records.front().block("KEY");
   Block iv = set.cbc ? records.front().block("IV") : Block{};
-  Block input = records.front().block(input_name);
+  Block input = records.front().block(inputName);
   for (const Record& record : records) {
     const auto [last, before_last] =
-        set.cbc ? cbc_inner_loop(*implementation, set.encrypt, key, iv, input)
-                : ecb_inner_loop(*implementation, set.encrypt, key, input);
+        set.cbc ? cbcInnerLoop(*implementation, set.encrypt, key, iv, input)
+                : ecbInnerLoop(*implementation, set.encrypt, key, input);
     // Each record starts from the one before, so the first mismatch spoils the rest.
-    ASSERT_TRUE(test_support::same_bytes(record.where(), record.block(output_name), last));
+    ASSERT_TRUE(test_support::sameBytes(record.where(), record.block(outputName), last));
     for (std::size_t j = 0; j < key.size(); ++j) {
       key[j] ^= last[j];
     }
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          MonteCarloSet{"EcbDecrypt", "ECBMCT128.rsp", false, false},
                                          MonteCarloSet{"CbcEncrypt", "CBCMCT128.rsp", true, true},
                                          MonteCarloSet{"CbcDecrypt", "CBCMCT128.rsp", true, false}),
-                       test_support::all_implementations()),
+                       test_support::allImplementations()),
     test_support::NameOfParam());
 
 }  // namespace

@@ -41,7 +41,7 @@ const char* whyNotHere() {
   return "a sanitizer moves locals to stacks and shadows of its own";
 #endif
 #endif
-  if (test_support::under_valgrind()) {
+  if (test_support::underValgrind()) {
     return "valgrind reports every read of the stack below its pointer";
   }
   return nullptr;
@@ -116,7 +116,7 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
     const auto found =
         std::search(leftovers.begin(), leftovers.end(), needle.begin(), needle.end());
     EXPECT_EQ(found, leftovers.end())
-        << implementation->name << " left " << what << " " << test_support::to_hex(needle)
+        << implementation->name << " left " << what << " " << test_support::toHex(needle)
         << " on the stack, " << leftovers.end() - found << " bytes below the caller's frame";
   };
   for (std::size_t w = 0; w < windows.size(); ++w) {
@@ -128,7 +128,7 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Aes128, Wipe, test_support::all_implementations(),
+INSTANTIATE_TEST_SUITE_P(Aes128, Wipe, test_support::allImplementations(),
                          test_support::NameOfParam{});
 
 }  // namespace

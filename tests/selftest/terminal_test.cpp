@@ -123,15 +123,15 @@ std::optional<std::string> expectedScreen(bool utf8Labels) {
 class Example4InTerminal : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
-    ASSERT_EQ(0, tcgetattr(slave_, &before_));
+    ASSERT_EQ(0, openpty(&master, &slave, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0, tcgetattr(slave, &before));
     int jobPipe[2];
     ASSERT_EQ(0, pipe(jobPipe));
-    pid_ = child_process::start([this, &jobPipe] { prepareChild(jobPipe); });
-    ASSERT_GT(pid_, 0);
+    pid = child_process::start([this, &jobPipe] { prepareChild(jobPipe); });
+    ASSERT_GT(pid, 0);
     close(jobPipe[1]);
     if (runsAsJob()) {
-      ASSERT_EQ(static_cast<ssize_t>(sizeof job_), read(jobPipe[0], &job_, sizeof job_));
+      ASSERT_EQ(static_cast<ssize_t>(sizeof job), read(jobPipe[0], &job, sizeof job));
     }
     close(jobPipe[0]);
   }
@@ -139,7 +139,7 @@ class Example4InTerminal : public ::testing::Test {
   // In the child, before example4 is executed: the terminal becomes its
   // standard streams and controlling terminal.
   void prepareChild(const int (&jobPipe)[2]) const {
-    close(master_);
+    close(master);
     close(jobPipe[0]);
     // Ctrl-\ must not leave a core file behind.
     const rlimit noCore{0, 0};
@@ -150,7 +150,7 @@ class Example4InTerminal : public ::testing::Test {
     if (locale() != nullptr) {
       setenv("LC_ALL", locale(), 1);
     }
-    login_tty(slave_);
+    login_tty(slave);
     redirectOutput();
     if (runsAsJob()) {
       becomeForegroundJob(jobPipe[1]);
@@ -190,15 +190,15 @@ class Example4InTerminal : public ::testing::Test {
   void TearDown() override {
     // The job is not our child: it cannot be waited for here, and its
     // waiting parent ends once it is gone.
-    if (job_ > 0) {
-      kill(job_, SIGKILL);
+    if (job > 0) {
+      kill(job, SIGKILL);
     }
-    if (pid_ > 0 && child_process::stillRunning(pid_)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (pid > 0 && child_process::stillRunning(pid)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
-    close(master_);
-    close(slave_);
+    close(master);
+    close(slave);
   }
 
   // Reads what the terminal shows until `done` holds for it or `limit` passes.
@@ -211,12 +211,12 @@ class Example4InTerminal : public ::testing::Test {
       if (left.count() <= 0) {
         break;
       }
-      pollfd output{master_, POLLIN, 0};
+      pollfd output{master, POLLIN, 0};
       if (poll(&output, 1, static_cast<int>(left.count())) <= 0) {
         break;
       }
       char buffer[256];
-      const ssize_t count = read(master_, buffer, sizeof buffer);
+      const ssize_t count = read(master, buffer, sizeof buffer);
       if (count <= 0) {
         break;
       }
@@ -237,14 +237,14 @@ class Example4InTerminal : public ::testing::Test {
     const std::string shown =
         readScreen([](const std::string& s) { return s.ends_with(prompt); }, generous);
     ASSERT_TRUE(shown.ends_with(prompt)) << "no prompt:" << hexComparison(prompt, shown);
-    ASSERT_TRUE(child_process::stillRunning(pid_)) << "ended instead of waiting";
+    ASSERT_TRUE(child_process::stillRunning(pid)) << "ended instead of waiting";
     awaitKeyMode();
   }
 
   void awaitKeyMode() const {
     const auto deadline = std::chrono::steady_clock::now() + generous;
     termios current{};
-    while (tcgetattr(slave_, &current) == 0 && (current.c_lflag & ICANON) != 0) {
+    while (tcgetattr(slave, &current) == 0 && (current.c_lflag & ICANON) != 0) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "terminal never left line mode";
       std::this_thread::sleep_for(milliseconds(1));
     }
@@ -253,12 +253,12 @@ class Example4InTerminal : public ::testing::Test {
   }
 
   void type(const std::string& keys) const {
-    ASSERT_EQ(static_cast<ssize_t>(keys.size()), write(master_, keys.data(), keys.size()));
+    ASSERT_EQ(static_cast<ssize_t>(keys.size()), write(master, keys.data(), keys.size()));
   }
 
   int awaitEnd() {
-    const std::optional<int> status = child_process::waitForEnd(pid_, generous);
-    pid_ = -1;
+    const std::optional<int> status = child_process::waitForEnd(pid, generous);
+    pid = -1;
     EXPECT_TRUE(status.has_value()) << "still waiting after " << generous.count() << " ms";
     return status.value_or(0);
   }
@@ -267,28 +267,28 @@ class Example4InTerminal : public ::testing::Test {
   // input holds nothing left over (a line typed now reads back alone).
   void expectTerminalAsFound() {
     termios after{};
-    ASSERT_EQ(0, tcgetattr(slave_, &after));
-    expectSameSettings(before_, after);
+    ASSERT_EQ(0, tcgetattr(slave, &after));
+    expectSameSettings(before, after);
     type("\n");
-    pollfd input{slave_, POLLIN, 0};
+    pollfd input{slave, POLLIN, 0};
     ASSERT_EQ(1, poll(&input, 1, static_cast<int>(generous.count())));
     char buffer[64];
-    const ssize_t count = read(slave_, buffer, sizeof buffer);
+    const ssize_t count = read(slave, buffer, sizeof buffer);
     const std::string leftOver(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
     EXPECT_EQ("\n", leftOver) << hexComparison("\n", leftOver);
   }
 
-  int master_ = -1;
-  int slave_ = -1;
-  pid_t pid_ = -1;
-  pid_t job_ = -1;
-  termios before_{};
+  int master = -1;
+  int slave = -1;
+  pid_t pid = -1;
+  pid_t job = -1;
+  termios before{};
 };
 
 TEST_F(Example4InTerminal, WaitsForOneUnechoedKeyWithoutEnter) {
   awaitPause();
   EXPECT_EQ("", readScreenFor(milliseconds(300))) << "output while waiting";
-  EXPECT_TRUE(child_process::stillRunning(pid_)) << "did not wait for a key";
+  EXPECT_TRUE(child_process::stillRunning(pid)) << "did not wait for a key";
   type("x");
   const int status = awaitEnd();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
@@ -412,19 +412,19 @@ TEST_F(Example4AsJob, CtrlZRestoresTheTerminalUntilContinued) {
   awaitPause();
   type("\x1a");
   const auto deadline = std::chrono::steady_clock::now() + generous;
-  while (processState(job_) != 'T') {
+  while (processState(job) != 'T') {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "Ctrl-Z did not stop the program";
     std::this_thread::sleep_for(milliseconds(1));
   }
   termios stopped{};
-  ASSERT_EQ(0, tcgetattr(slave_, &stopped));
-  expectSameSettings(before_, stopped);
+  ASSERT_EQ(0, tcgetattr(slave, &stopped));
+  expectSameSettings(before, stopped);
 
-  ASSERT_EQ(0, kill(job_, SIGCONT));
+  ASSERT_EQ(0, kill(job, SIGCONT));
   awaitKeyMode();
   type("x");
   const int status = awaitEnd();
-  job_ = -1;
+  job = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
   const std::string afterPrompt = readScreenFor(milliseconds(100));
   EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
@@ -440,8 +440,8 @@ class Example4IgnoringHangup : public Example4InTerminal {
 // closing line end can no longer be written the run reports failure.
 TEST_F(Example4IgnoringHangup, LostTerminalEndsTheWait) {
   awaitPause();
-  close(master_);
-  master_ = -1;
+  close(master);
+  master = -1;
   const int status = awaitEnd();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_FAILURE) << describeStatus(status);
 }
@@ -466,8 +466,8 @@ TEST_F(Example4OutputAbandoned, SigpipeAtThePromptRestoresTheTerminal) {
   const int status = awaitEnd();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << describeStatus(status);
   termios after{};
-  ASSERT_EQ(0, tcgetattr(slave_, &after));
-  expectSameSettings(before_, after);
+  ASSERT_EQ(0, tcgetattr(slave, &after));
+  expectSameSettings(before, after);
 }
 
 // Ways to end the wait by a signal: through the terminal's own keys (which
@@ -493,14 +493,14 @@ TEST_P(Example4Interrupted, EndsByTheSignalWithTerminalRestored) {
   if (interruption.terminalKey != nullptr) {
     type(interruption.terminalKey);
   } else {
-    ASSERT_EQ(0, kill(pid_, interruption.signalNumber));
+    ASSERT_EQ(0, kill(pid, interruption.signalNumber));
   }
   const int status = awaitEnd();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == interruption.signalNumber)
       << describeStatus(status);
   termios after{};
-  ASSERT_EQ(0, tcgetattr(slave_, &after));
-  expectSameSettings(before_, after);
+  ASSERT_EQ(0, tcgetattr(slave, &after));
+  expectSameSettings(before, after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, Example4Interrupted,

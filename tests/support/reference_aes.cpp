@@ -55,7 +55,7 @@ constexpr std::uint8_t affine(std::uint8_t b) {
   return static_cast<std::uint8_t>(result);
 }
 
-constexpr ByteTable make_sbox() {
+constexpr ByteTable makeSbox() {
   ByteTable box{};
   for (unsigned b = 0; b < 256; ++b) {
     box[b] = affine(inverse(static_cast<std::uint8_t>(b)));
@@ -63,7 +63,7 @@ constexpr ByteTable make_sbox() {
   return box;
 }
 
-constexpr ByteTable make_inverse(const ByteTable& box) {
+constexpr ByteTable makeInverse(const ByteTable& box) {
   ByteTable inverted{};
   for (unsigned b = 0; b < 256; ++b) {
     inverted[box[b]] = static_cast<std::uint8_t>(b);
@@ -71,18 +71,18 @@ constexpr ByteTable make_inverse(const ByteTable& box) {
   return inverted;
 }
 
-constexpr ByteTable sbox = make_sbox();
-constexpr ByteTable inv_sbox = make_inverse(sbox);
+constexpr ByteTable sbox = makeSbox();
+constexpr ByteTable invSbox = makeInverse(sbox);
 // The worked example of section 5.1.1 and the corners of Figure 7.
 static_assert(sbox[0x53] == 0xed && sbox[0x00] == 0x63 && sbox[0xff] == 0x16);
-static_assert(inv_sbox[0xed] == 0x53 && inv_sbox[0x00] == 0x52);
+static_assert(invSbox[0xed] == 0x53 && invSbox[0x00] == 0x52);
 
 // Rows of the MixColumns matrices, sections 5.1.3 and 5.3.3: each further
 // row is the one above rotated right.
-constexpr Word mix_row = {0x02, 0x03, 0x01, 0x01};
-constexpr Word inv_mix_row = {0x0e, 0x0b, 0x0d, 0x09};
+constexpr Word mixRow = {0x02, 0x03, 0x01, 0x01};
+constexpr Word invMixRow = {0x0e, 0x0b, 0x0d, 0x09};
 
-Word mix_column(const Word& column, const Word& row) {
+Word mixColumn(const Word& column, const Word& row) {
   Word mixed{};
   for (std::size_t r = 0; r < 4; ++r) {
     for (std::size_t k = 0; k < 4; ++k) {
@@ -92,10 +92,10 @@ Word mix_column(const Word& column, const Word& row) {
   return mixed;
 }
 
-void mix_columns(Block& state, const Word& row) {
+void mixColumns(Block& state, const Word& row) {
   for (std::size_t c = 0; c < 4; ++c) {
     const Word column = {state[4 * c], state[4 * c + 1], state[4 * c + 2], state[4 * c + 3]};
-    const Word mixed = mix_column(column, row);
+    const Word mixed = mixColumn(column, row);
     std::copy(mixed.begin(), mixed.end(), state.begin() + static_cast<std::ptrdiff_t>(4 * c));
   }
 }
@@ -107,12 +107,12 @@ void substitute(Block& state, const ByteTable& box) {
 }
 
 // Row r moves r places left (section 5.1.2), or right for the inverse (5.3.1).
-void shift_rows(Block& state, bool inverse_direction) {
+void shiftRows(Block& state, bool inverseDirection) {
   const Block before = state;
   for (std::size_t r = 1; r < 4; ++r) {
     for (std::size_t c = 0; c < 4; ++c) {
       const std::size_t shifted = (c + r) % 4;
-      if (inverse_direction) {
+      if (inverseDirection) {
         state[r + 4 * shifted] = before[r + 4 * c];
       } else {
         state[r + 4 * c] = before[r + 4 * shifted];
@@ -122,7 +122,7 @@ void shift_rows(Block& state, bool inverse_direction) {
 }
 
 // Section 5.1.4: round key word w[4 round + c] is added to column c.
-void add_round_key(Block& state, const KeySchedule& w, std::size_t round) {
+void addRoundKey(Block& state, const KeySchedule& w, std::size_t round) {
   for (std::size_t c = 0; c < 4; ++c) {
     for (std::size_t r = 0; r < 4; ++r) {
       state[r + 4 * c] ^= w[4 * round + c][r];
@@ -133,34 +133,34 @@ void add_round_key(Block& state, const KeySchedule& w, std::size_t round) {
 Block cipher(const KeySchedule& w, std::span<const std::uint8_t, 16> input) {
   Block state;
   std::copy(input.begin(), input.end(), state.begin());
-  add_round_key(state, w, 0);
+  addRoundKey(state, w, 0);
   for (std::size_t round = 1; round <= rounds; ++round) {
     substitute(state, sbox);
-    shift_rows(state, false);
+    shiftRows(state, false);
     if (round != rounds) {
-      mix_columns(state, mix_row);
+      mixColumns(state, mixRow);
     }
-    add_round_key(state, w, round);
+    addRoundKey(state, w, round);
   }
   return state;
 }
 
-Block inv_cipher(const KeySchedule& w, std::span<const std::uint8_t, 16> input) {
+Block invCipher(const KeySchedule& w, std::span<const std::uint8_t, 16> input) {
   Block state;
   std::copy(input.begin(), input.end(), state.begin());
-  add_round_key(state, w, rounds);
+  addRoundKey(state, w, rounds);
   for (std::size_t round = rounds - 1;; --round) {
-    shift_rows(state, true);
-    substitute(state, inv_sbox);
-    add_round_key(state, w, round);
+    shiftRows(state, true);
+    substitute(state, invSbox);
+    addRoundKey(state, w, round);
     if (round == 0) {
       return state;
     }
-    mix_columns(state, inv_mix_row);
+    mixColumns(state, invMixRow);
   }
 }
 
-void require_whole_blocks(std::span<const std::uint8_t> data) {
+void requireWholeBlocks(std::span<const std::uint8_t> data) {
   if (data.size() % 16 != 0) {
     throw std::invalid_argument("reference CBC needs whole 16-byte blocks");
   }
@@ -168,7 +168,7 @@ void require_whole_blocks(std::span<const std::uint8_t> data) {
 
 }  // namespace
 
-KeySchedule expand_key(std::span<const std::uint8_t, 16> key) {
+KeySchedule expandKey(std::span<const std::uint8_t, 16> key) {
   KeySchedule w{};
   for (std::size_t i = 0; i < 4; ++i) {
     w[i] = {key[4 * i], key[4 * i + 1], key[4 * i + 2], key[4 * i + 3]};
@@ -188,24 +188,22 @@ KeySchedule expand_key(std::span<const std::uint8_t, 16> key) {
   return w;
 }
 
-Block encrypt_block(std::span<const std::uint8_t, 16> key,
-                    std::span<const std::uint8_t, 16> input) {
-  return cipher(expand_key(key), input);
+Block encryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input) {
+  return cipher(expandKey(key), input);
 }
 
-Block decrypt_block(std::span<const std::uint8_t, 16> key,
-                    std::span<const std::uint8_t, 16> input) {
-  return inv_cipher(expand_key(key), input);
+Block decryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input) {
+  return invCipher(expandKey(key), input);
 }
 
-Word inv_mix_column(const Word& column) {
-  return mix_column(column, inv_mix_row);
+Word invMixColumn(const Word& column) {
+  return mixColumn(column, invMixRow);
 }
 
-void cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                 std::span<std::uint8_t> data) {
-  require_whole_blocks(data);
-  const KeySchedule w = expand_key(key);
+void cbcEncrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                std::span<std::uint8_t> data) {
+  requireWholeBlocks(data);
+  const KeySchedule w = expandKey(key);
   Block chain;
   std::copy(iv.begin(), iv.end(), chain.begin());
   for (std::size_t offset = 0; offset < data.size(); offset += 16) {
@@ -218,21 +216,21 @@ void cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uin
   }
 }
 
-void cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                 std::span<std::uint8_t> data) {
-  require_whole_blocks(data);
-  const KeySchedule w = expand_key(key);
-  Block previous_ciphertext;
-  std::copy(iv.begin(), iv.end(), previous_ciphertext.begin());
+void cbcDecrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                std::span<std::uint8_t> data) {
+  requireWholeBlocks(data);
+  const KeySchedule w = expandKey(key);
+  Block previousCiphertext;
+  std::copy(iv.begin(), iv.end(), previousCiphertext.begin());
   for (std::size_t offset = 0; offset < data.size(); offset += 16) {
     const std::span<std::uint8_t, 16> block(data.data() + offset, 16);
     Block ciphertext;
     std::copy(block.begin(), block.end(), ciphertext.begin());
-    const Block deciphered = inv_cipher(w, ciphertext);
+    const Block deciphered = invCipher(w, ciphertext);
     for (std::size_t j = 0; j < 16; ++j) {
-      block[j] = static_cast<std::uint8_t>(deciphered[j] ^ previous_ciphertext[j]);
+      block[j] = static_cast<std::uint8_t>(deciphered[j] ^ previousCiphertext[j]);
     }
-    previous_ciphertext = ciphertext;
+    previousCiphertext = ciphertext;
   }
 }
 

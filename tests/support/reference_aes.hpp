@@ -17,20 +17,20 @@ using Word = std::array<std::uint8_t, 4>;
 using KeySchedule = std::array<Word, 44>;
 
 // Key expansion, FIPS-197 section 5.2.
-KeySchedule expand_key(std::span<const std::uint8_t, 16> key);
+KeySchedule expandKey(std::span<const std::uint8_t, 16> key);
 
 // Cipher (section 5.1) and InvCipher (section 5.3) of one block.
-Block encrypt_block(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
-Block decrypt_block(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
+Block encryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
+Block decryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
 
 // InvMixColumns (section 5.3.3) of one column.
-Word inv_mix_column(const Word& column);
+Word invMixColumn(const Word& column);
 
 // CBC (NIST SP 800-38A section 6.2) in place; `data` must hold whole blocks,
 // otherwise std::invalid_argument is thrown.
-void cbc_encrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                 std::span<std::uint8_t> data);
-void cbc_decrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-                 std::span<std::uint8_t> data);
+void cbcEncrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                std::span<std::uint8_t> data);
+void cbcDecrypt(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+                std::span<std::uint8_t> data);
 
 }  // namespace reference

@@ -14,9 +14,9 @@
 namespace test_support {
 namespace {
 
-constexpr std::uint64_t default_seed = 20261208;
+constexpr std::uint64_t defaultSeed = 20261208;
 
-unsigned hex_digit(char c) {
+unsigned hexDigit(char c) {
   if (c >= '0' && c <= '9') {
     return static_cast<unsigned>(c - '0');
   }
@@ -29,26 +29,26 @@ unsigned hex_digit(char c) {
   throw std::invalid_argument(std::string("not a hex digit: '") + c + "'");
 }
 
-std::uint64_t seed_from_environment() {
+std::uint64_t seedFromEnvironment() {
   const char* text = std::getenv("AES_TEST_SEED");
-  return text == nullptr ? default_seed : std::stoull(text, nullptr, 0);
+  return text == nullptr ? defaultSeed : std::stoull(text, nullptr, 0);
 }
 
 }  // namespace
 
-Bytes from_hex(std::string_view hex) {
+Bytes fromHex(std::string_view hex) {
   if (hex.size() % 2 != 0) {
     throw std::invalid_argument("odd number of hex digits: " + std::string(hex));
   }
   Bytes bytes;
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(hex_digit(hex[i]) << 4 | hex_digit(hex[i + 1])));
+    bytes.push_back(static_cast<std::uint8_t>(hexDigit(hex[i]) << 4 | hexDigit(hex[i + 1])));
   }
   return bytes;
 }
 
-std::string to_hex(std::span<const std::uint8_t> bytes) {
+std::string toHex(std::span<const std::uint8_t> bytes) {
   static constexpr char digits[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(2 * bytes.size());
@@ -59,12 +59,12 @@ std::string to_hex(std::span<const std::uint8_t> bytes) {
   return hex;
 }
 
-std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word) {
+std::array<std::uint8_t, 4> bigEndianBytes(std::uint32_t word) {
   return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
           static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
 }
 
-bool under_valgrind() {
+bool underValgrind() {
 #if AES_TEST_VALGRIND_HEADER
   return RUNNING_ON_VALGRIND != 0;
 #else
@@ -72,9 +72,9 @@ bool under_valgrind() {
 #endif
 }
 
-std::string unsupported_reason() {
+std::string unsupportedReason() {
 #if AES_TEST_VALGRIND_HEADER
-  if (under_valgrind()) {
+  if (underValgrind()) {
     return "the CPU that valgrind presents lacks the instructions it needs (valgrind hides some "
            "that the real one has, such as VAES)";
   }
@@ -82,7 +82,7 @@ std::string unsupported_reason() {
   return "this CPU lacks the instructions it needs";
 }
 
-std::string name_of(const aes_cbc::Implementation* implementation) {
+std::string nameOf(const aes_cbc::Implementation* implementation) {
   std::string name;
   for (const char* c = implementation->name; *c != '\0'; ++c) {
     if (std::isalnum(static_cast<unsigned char>(*c)) != 0) {
@@ -110,7 +110,7 @@ Bytes Record::bytes(std::string_view name) const {
   if (found == values.end()) {
     throw std::runtime_error(where() + ": no " + std::string(name));
   }
-  return from_hex(found->second);
+  return fromHex(found->second);
 }
 
 Block Record::block(std::string_view name) const {
@@ -123,31 +123,31 @@ Block Record::block(std::string_view name) const {
   return result;
 }
 
-std::vector<Record> read_vector_file(std::string_view file_name) {
-  const std::filesystem::path path = std::filesystem::path(AES_TEST_VECTOR_DIR) / file_name;
+std::vector<Record> readVectorFile(std::string_view fileName) {
+  const std::filesystem::path path = std::filesystem::path(AES_TEST_VECTOR_DIR) / fileName;
   std::ifstream in(path);
   if (!in) {
     throw std::runtime_error("cannot open vector file " + path.string());
   }
   std::vector<Record> records;
   std::string section;
-  bool in_record = false;
+  bool inRecord = false;
   std::string line;
-  for (int line_number = 1; std::getline(in, line); ++line_number) {
+  for (int lineNumber = 1; std::getline(in, line); ++lineNumber) {
     if (line.ends_with('\r')) {
       line.pop_back();
     }
     const auto equals = line.find(" = ");
     if (line.starts_with('#') || equals == std::string::npos) {
-      in_record = false;
+      inRecord = false;
       if (line.starts_with('[') && line.ends_with(']')) {
         section = line.substr(1, line.size() - 2);
       }
       continue;
     }
-    if (!in_record) {
-      records.push_back({std::string(file_name), line_number, section, {}});
-      in_record = true;
+    if (!inRecord) {
+      records.push_back({std::string(fileName), lineNumber, section, {}});
+      inRecord = true;
     }
     const std::string name = line.substr(0, equals);
     if (!records.back().values.emplace(name, line.substr(equals + 3)).second) {
@@ -157,8 +157,8 @@ std::vector<Record> read_vector_file(std::string_view file_name) {
   return records;
 }
 
-::testing::AssertionResult same_bytes(std::string_view what, std::span<const std::uint8_t> expected,
-                                      std::span<const std::uint8_t> produced) {
+::testing::AssertionResult sameBytes(std::string_view what, std::span<const std::uint8_t> expected,
+                                     std::span<const std::uint8_t> produced) {
   if (std::ranges::equal(expected, produced)) {
     return ::testing::AssertionSuccess();
   }
@@ -167,8 +167,8 @@ std::vector<Record> read_vector_file(std::string_view file_name) {
     difference[i] = static_cast<std::uint8_t>(expected[i] ^ produced[i]);
   }
   auto failure = ::testing::AssertionFailure();
-  failure << what << "\n  expected: " << to_hex(expected) << "\n  produced: " << to_hex(produced)
-          << "\n  xor:      " << to_hex(difference);
+  failure << what << "\n  expected: " << toHex(expected) << "\n  produced: " << toHex(produced)
+          << "\n  xor:      " << toHex(difference);
   if (expected.size() != produced.size()) {
     failure << "\n  lengths:  " << expected.size() << " expected, " << produced.size()
             << " produced";
@@ -177,7 +177,7 @@ std::vector<Record> read_vector_file(std::string_view file_name) {
 }
 
 SeededRandom::SeededRandom()
-    : seed_(seed_from_environment()),
+    : seed_(seedFromEnvironment()),
       trace_(__FILE__, __LINE__, "AES_TEST_SEED=" + std::to_string(seed_)),
       engine_(seed_) {}
 
@@ -196,7 +196,7 @@ Block SeededRandom::block() {
   return result;
 }
 
-std::size_t SeededRandom::up_to(std::size_t bound) {
+std::size_t SeededRandom::upTo(std::size_t bound) {
   // A plain remainder rather than a distribution, whose output differs between
   // standard libraries: a seed must replay the same data on every platform.
   return static_cast<std::size_t>(engine_() % (std::uint64_t{bound} + 1));

@@ -24,9 +24,9 @@ using Bytes = std::vector<std::uint8_t>;
 using Block = std::array<std::uint8_t, 16>;
 
 // Throws std::invalid_argument on an odd count or a non-hex digit.
-Bytes from_hex(std::string_view hex);
-std::string to_hex(std::span<const std::uint8_t> bytes);
-std::array<std::uint8_t, 4> big_endian_bytes(std::uint32_t word);
+Bytes fromHex(std::string_view hex);
+std::string toHex(std::span<const std::uint8_t> bytes);
+std::array<std::uint8_t, 4> bigEndianBytes(std::uint32_t word);
 
 // One record of a vector file: an unbroken run of "NAME = value" lines. Both
 // layouts in tests/vectors are made of these: CAVP response files put them
@@ -48,18 +48,18 @@ struct Record {
 
 // Reads a file of the vector directory; throws std::runtime_error if it is
 // missing or malformed.
-std::vector<Record> read_vector_file(std::string_view file_name);
+std::vector<Record> readVectorFile(std::string_view fileName);
 
 // Success if equal; otherwise names `what` and shows expected, produced and
 // their XOR in hex.
-::testing::AssertionResult same_bytes(std::string_view what, std::span<const std::uint8_t> expected,
-                                      std::span<const std::uint8_t> produced);
+::testing::AssertionResult sameBytes(std::string_view what, std::span<const std::uint8_t> expected,
+                                     std::span<const std::uint8_t> produced);
 
 // A CBC implementation by its name in letters and digits only ("aes-ni" ->
 // "aesni"), as test names need it; anything else by its `name`.
-std::string name_of(const aes_cbc::Implementation* implementation);
+std::string nameOf(const aes_cbc::Implementation* implementation);
 template <typename Param>
-std::string name_of(const Param& param) {
+std::string nameOf(const Param& param) {
   return param.name;
 }
 
@@ -67,20 +67,20 @@ std::string name_of(const Param& param) {
 // or by the names of a tuple's elements joined with '_'.
 struct NameOfParam {
   template <typename Param>
-  std::string operator()(const ::testing::TestParamInfo<Param>& param_info) const {
-    return joined(param_info.param);
+  std::string operator()(const ::testing::TestParamInfo<Param>& paramInfo) const {
+    return joined(paramInfo.param);
   }
 
  private:
   template <typename Param>
   static std::string joined(const Param& param) {
-    return name_of(param);
+    return nameOf(param);
   }
   template <typename... Params>
   static std::string joined(const std::tuple<Params...>& params) {
     return std::apply(
         [](const auto& first, const auto&... rest) {
-          return (name_of(first) + ... + ("_" + name_of(rest)));
+          return (nameOf(first) + ... + ("_" + nameOf(rest)));
         },
         params);
   }
@@ -88,17 +88,17 @@ struct NameOfParam {
 
 // Every CBC implementation built into the library, supported by this CPU or
 // not; a test of one that is not supported skips itself with SKIP_UNSUPPORTED.
-inline auto all_implementations() {
+inline auto allImplementations() {
   return ::testing::ValuesIn(aes_cbc::implementations().begin(), aes_cbc::implementations().end());
 }
 
 // Whether the program runs under valgrind (known where its header was at
 // hand when the tests were built).
-bool under_valgrind();
+bool underValgrind();
 
 // Why an implementation is not supported here: the CPU lacks its
 // instructions, or under valgrind, the CPU that valgrind presents does.
-std::string unsupported_reason();
+std::string unsupportedReason();
 
 // Reports the current test as skipped, with the reason, when this CPU lacks
 // the instructions of `implementation` (a const aes_cbc::Implementation*). A
@@ -106,7 +106,7 @@ std::string unsupported_reason();
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define SKIP_UNSUPPORTED(implementation) \
   if (!(implementation)->supported())    \
-  GTEST_SKIP() << (implementation)->name << ": " << test_support::unsupported_reason()
+  GTEST_SKIP() << (implementation)->name << ": " << test_support::unsupportedReason()
 
 // Random test data from the seed in AES_TEST_SEED (decimal or 0x hex), or a
 // fixed default, so a failure can be replayed. While an instance lives, every
@@ -117,7 +117,7 @@ class SeededRandom {
   Bytes bytes(std::size_t count);
   Block block();
   // Uniform in [0, bound].
-  std::size_t up_to(std::size_t bound);
+  std::size_t upTo(std::size_t bound);
 
  private:
   std::uint64_t seed_;
