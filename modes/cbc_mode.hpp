@@ -10,9 +10,10 @@
 // cores whose lanes are arrays in memory after each group, and the buffer of
 // the last blocks: all that held key material, or plaintext before or after
 // the chaining. A core that works in memory of its own besides (bitsliced
-// planes) wipes it the same way before returning. What stays in registers,
-// and what the compiler spills of them, is beyond reach: the test of the wipe
-// looks for it all the same.
+// planes) wipes it the same way before returning. What stays in registers is
+// beyond reach; what the compiler spills of them is wiped with the stack the
+// call used where registers are few (scrubStackAfterCall), and the test of
+// the wipe looks for it everywhere.
 //
 // The including file defines AES_CBC_CORE_ENTRY, the attributes of the
 // entry points (the core's target instructions), and AES_CBC_CORE_INLINE,
@@ -43,6 +44,18 @@
 namespace aes_cbc {
 namespace {
 
+// Where registers are few (32-bit targets: eight on x86, sixteen on Arm),
+// the compilers spill round keys and plaintext to stack slots that no wipe
+// can name. There each call runs in a function of its own, and then wipes
+// the stack that function used: more than any call's frames take.
+inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8;
+inline constexpr std::size_t scrubbedStackBytes = 4096;
+
+[[gnu::noinline]] inline void scrubStack() noexcept {
+  std::uint8_t area[scrubbedStackBytes];
+  secureWipe(area);
+}
+
 template <typename Core>
 struct CbcMode {
   using Block = typename Core::Block;
@@ -53,6 +66,41 @@ struct CbcMode {
   AES_CBC_CORE_ENTRY static void encrypt(std::span<const std::uint8_t, 16> key,
                                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                                          std::uint32_t length) noexcept {
+    if constexpr (scrubStackAfterCall) {
+      encryptOutOfLine(key, iv, data, length);
+      scrubStack();
+    } else {
+      encryptBlocks(key, iv, data, length);
+    }
+  }
+
+  AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
+                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+                                         std::uint32_t length) noexcept {
+    if constexpr (scrubStackAfterCall) {
+      decryptOutOfLine(key, iv, data, length);
+      scrubStack();
+    } else {
+      decryptBlocks(key, iv, data, length);
+    }
+  }
+
+ private:
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encryptOutOfLine(
+      std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+      std::uint8_t* data, std::uint32_t length) {
+    encryptBlocks(key, iv, data, length);
+  }
+
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decryptOutOfLine(
+      std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
+      std::uint8_t* data, std::uint32_t length) {
+    decryptBlocks(key, iv, data, length);
+  }
+
+  AES_CBC_CORE_INLINE static void encryptBlocks(std::span<const std::uint8_t, 16> key,
+                                                std::span<const std::uint8_t, 16> iv,
+                                                std::uint8_t* data, std::uint32_t length) {
     typename Core::template RoundKeys<Schedule::encryption> roundKeys;
     Core::template expandKey<Schedule::encryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -71,9 +119,9 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
-                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                                         std::uint32_t length) noexcept {
+  AES_CBC_CORE_INLINE static void decryptBlocks(std::span<const std::uint8_t, 16> key,
+                                                std::span<const std::uint8_t, 16> iv,
+                                                std::uint8_t* data, std::uint32_t length) {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
     Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -101,7 +149,6 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
- private:
   // One block in place, chained to `chain`; returns its ciphertext.
   AES_CBC_CORE_INLINE static Block encryptBlock(
       const typename Core::template RoundKeys<Schedule::encryption>& roundKeys, Block chain,
