@@ -8,9 +8,13 @@
 // packing into planes and back, the chaining and the loop over blocks, whose
 // count depends on the length alone.
 //
-// The S-box circuits are in cbc/shared/bitsliced_circuits.hpp; the layout of
-// the state, its column mixes and the packing into planes in
-// cbc/shared/bitsliced_layout.hpp. Here: the key expansion and CBC.
+// ShiftRows is never carried out: the state's bytes stay where the skipped
+// ShiftRows leave them, four variants of MixColumns take the rounds in turn
+// and the round keys are stored in the same coordinates, the "fixslicing" of
+// A. Adomnicai and T. Peyrin ("Fixslicing AES-like Ciphers", TCHES 2021
+// issue 1). The layout, the column mixes and the packing into planes are in
+// cbc/shared/bitsliced_layout.hpp; the S-box circuits in
+// cbc/shared/bitsliced_circuits.hpp. Here: the key expansion and CBC.
 #include "cbc/implementations.hpp"
 
 #if AES_CBC_BITSLICED
