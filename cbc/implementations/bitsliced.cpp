@@ -14,7 +14,9 @@
 // A. Adomnicai and T. Peyrin ("Fixslicing AES-like Ciphers", TCHES 2021
 // issue 1). The layout, the column mixes and the packing into planes are in
 // cbc/shared/bitsliced_layout.hpp; the S-box circuits in
-// cbc/shared/bitsliced_circuits.hpp. Here: the key expansion and CBC.
+// cbc/shared/bitsliced_circuits.hpp, their gates in bitsliced_sbox_gates.hpp,
+// which tools/sbox_circuits.py derives and writes. Here: the key expansion
+// and CBC.
 #include "cbc/implementations.hpp"
 
 #if AES_CBC_BITSLICED
