@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Hardening stage: formatting, the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer and under ThreadSanitizer, example4 and the test
-# programs under valgrind, a bounded fuzzing run, clang-tidy and cppcheck, and
+# programs under valgrind, a bounded fuzzing run, clang-tidy and cppcheck (and the
+# check that the S-box gates are what tools/sbox_circuits.py writes), and
 # the installed packages (static and shared) used from outside the tree. Any
 # finding fails the stage.
 #
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 source .ci/lib.sh
 ensure_packages cmake g++ make libgtest-dev googletest clang-14 clang-tidy-14 clang-format-14 \
-  libclang-rt-14-dev cppcheck valgrind pkg-config
+  libclang-rt-14-dev cppcheck valgrind pkg-config python3
 
 readonly root=$PWD
 readonly fuzz_runs=${AES_FUZZ_RUNS:-1000000}
@@ -101,6 +102,8 @@ fuzzing() {
 }
 
 static_analysis() {
+  # The committed S-box gates are what the script derives.
+  python3 tools/sbox_circuits.py --check
   # build/default covers the library, example4 and the tests; the fuzzer
   # build adds the fuzzer. Third-party code is outside the file filter.
   preset_build

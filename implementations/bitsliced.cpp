@@ -8,11 +8,16 @@
 // packing into planes and back, the chaining and the loop over blocks, whose
 // count depends on the length alone.
 //
-// The S-box circuits are in math/bitsliced_circuits.hpp; the layout of
-// the state, its column mixes and the packing into planes in
-// math/bitsliced_layout.hpp. Here: the block core (key expansion,
-// encryption of a block, decryption of a group), under the CBC mode of
-// modes/cbc_mode.hpp.
+// ShiftRows is never carried out: the state's bytes stay where the skipped
+// ShiftRows leave them, four variants of MixColumns take the rounds in turn
+// and the round keys are stored in the same coordinates, the "fixslicing" of
+// A. Adomnicai and T. Peyrin ("Fixslicing AES-like Ciphers", TCHES 2021
+// issue 1). The layout, the column mixes and the packing into planes are in
+// math/bitsliced_layout.hpp; the S-box circuits in
+// math/bitsliced_circuits.hpp, their gates in math/bitsliced_sbox_gates.hpp,
+// which tools/sbox_circuits.py derives and writes. Here: the block core (key
+// expansion, encryption of a block, decryption of a group or of a single
+// block), under the modes of modes/.
 #include "implementations/implementation.hpp"
 
 #if AES_CBC_BITSLICED

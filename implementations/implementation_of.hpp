@@ -19,8 +19,8 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
   using Block = BlockFunctions<BlockCore>;
   return {name,
           supported,
-          CbcMode<Core>::encrypt,
-          CbcMode<Core>::decrypt,
+          CbcMode<Core>::encryptEntry,
+          CbcMode<Core>::decryptEntry,
           Block::template keySetup<Schedule::encryption>,
           Block::encrypt,
           Block::template keySetup<Schedule::decryption>,

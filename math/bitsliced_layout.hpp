@@ -15,14 +15,20 @@
 // of MixColumns cost that fraction. The S-box circuit takes the planes apart
 // and the encryption puts them back each round.
 //
-// ShiftRows is never carried out (the layout's costliest step otherwise). A
+// ShiftRows is never carried out (the layout's costliest step otherwise):
+// this is the "fixslicing" of A. Adomnicai and T. Peyrin ("Fixslicing
+// AES-like Ciphers", TCHES 2021 issue 1), in its fully fixsliced form. A
 // round that skips it leaves the bytes of row r r columns from where
 // ShiftRows would put them; MixColumns then finds the byte one row down also
 // a few columns on, which two rotations and a mask reach, and the round keys
 // are stored in the same coordinates. ShiftRows^4 is the identity, so four
 // variants of MixColumns serve all rounds; after ten rounds the state is two
 // ShiftRows from its place and is moved back once per block (decryption
-// starts there instead).
+// starts there instead). The code's own are the bit layout (the paper's
+// packs two blocks into eight 32-bit words; here any word size, rows as
+// fields of a word, and a one-block layout for serial encryption) and making
+// up the last two ShiftRows outside the planes, as a swap of odd bytes in
+// the words as read or stored.
 #pragma once
 
 #include <algorithm>

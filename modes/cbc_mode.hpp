@@ -46,8 +46,9 @@ namespace {
 
 // Where registers are few (32-bit targets: eight on x86, sixteen on Arm),
 // the compilers spill round keys and plaintext to stack slots that no wipe
-// can name. There each call runs in a function of its own, and then wipes
-// the stack that function used: more than any call's frames take.
+// can name. There the implementation's entries are encryptThenScrub and
+// decryptThenScrub: the call in a function of its own, then the stack that
+// function used wiped, more than any call's frames take.
 inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8;
 inline constexpr std::size_t scrubbedStackBytes = 4096;
 
@@ -63,44 +64,10 @@ struct CbcMode {
   static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
   static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
 
-  AES_CBC_CORE_ENTRY static void encrypt(std::span<const std::uint8_t, 16> key,
-                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                                         std::uint32_t length) noexcept {
-    if constexpr (scrubStackAfterCall) {
-      encryptOutOfLine(key, iv, data, length);
-      scrubStack();
-    } else {
-      encryptBlocks(key, iv, data, length);
-    }
-  }
-
-  AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
-                                         std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
-                                         std::uint32_t length) noexcept {
-    if constexpr (scrubStackAfterCall) {
-      decryptOutOfLine(key, iv, data, length);
-      scrubStack();
-    } else {
-      decryptBlocks(key, iv, data, length);
-    }
-  }
-
- private:
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encryptOutOfLine(
-      std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-      std::uint8_t* data, std::uint32_t length) {
-    encryptBlocks(key, iv, data, length);
-  }
-
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decryptOutOfLine(
-      std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> iv,
-      std::uint8_t* data, std::uint32_t length) {
-    decryptBlocks(key, iv, data, length);
-  }
-
-  AES_CBC_CORE_INLINE static void encryptBlocks(std::span<const std::uint8_t, 16> key,
-                                                std::span<const std::uint8_t, 16> iv,
-                                                std::uint8_t* data, std::uint32_t length) {
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encrypt(std::span<const std::uint8_t, 16> key,
+                                                           std::span<const std::uint8_t, 16> iv,
+                                                           std::uint8_t* data,
+                                                           std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::encryption> roundKeys;
     Core::template expandKey<Schedule::encryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -119,9 +86,10 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  AES_CBC_CORE_INLINE static void decryptBlocks(std::span<const std::uint8_t, 16> key,
-                                                std::span<const std::uint8_t, 16> iv,
-                                                std::uint8_t* data, std::uint32_t length) {
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
+                                                           std::span<const std::uint8_t, 16> iv,
+                                                           std::uint8_t* data,
+                                                           std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
     Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -149,6 +117,27 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
+  AES_CBC_CORE_ENTRY static void encryptThenScrub(std::span<const std::uint8_t, 16> key,
+                                                  std::span<const std::uint8_t, 16> iv,
+                                                  std::uint8_t* data,
+                                                  std::uint32_t length) noexcept {
+    encrypt(key, iv, data, length);
+    scrubStack();
+  }
+
+  AES_CBC_CORE_ENTRY static void decryptThenScrub(std::span<const std::uint8_t, 16> key,
+                                                  std::span<const std::uint8_t, 16> iv,
+                                                  std::uint8_t* data,
+                                                  std::uint32_t length) noexcept {
+    decrypt(key, iv, data, length);
+    scrubStack();
+  }
+
+  // The entries of the implementation.
+  static constexpr CbcFunction encryptEntry = scrubStackAfterCall ? encryptThenScrub : encrypt;
+  static constexpr CbcFunction decryptEntry = scrubStackAfterCall ? decryptThenScrub : decrypt;
+
+ private:
   // One block in place, chained to `chain`; returns its ciphertext.
   AES_CBC_CORE_INLINE static Block encryptBlock(
       const typename Core::template RoundKeys<Schedule::encryption>& roundKeys, Block chain,
