@@ -86,33 +86,10 @@ struct Implementation {
                                std::span<std::uint8_t> image) noexcept;
 };
 
-// The table-driven implementation: the block functions of cipher/, on any CPU.
-extern const Implementation tableImplementation;
-#if AES_CBC_VAES
-// VAES and AVX2, on x86-64 CPUs that have them (and AES-NI).
-extern const Implementation vaesAvx2Implementation;
-#endif
-#if AES_CBC_X86
-// AES-NI, on x86 and x86-64 CPUs that have it.
-extern const Implementation aesNiImplementation;
-#endif
-#if AES_CBC_ARMV8
-// The AES instructions of the ARMv8 Cryptography Extension, on AArch64.
-extern const Implementation armv8AesImplementation;
-#endif
-#if AES_CBC_X86
-// Vector permutes with SSSE3's byte shuffle, on x86 and x86-64 CPUs that
-// have it.
-extern const Implementation ssse3Implementation;
-#endif
-#if AES_CBC_NEON
-// Vector permutes with NEON's table lookup, on AArch64 and on 32-bit Arm
-// CPUs that have NEON.
-extern const Implementation neonImplementation;
-#endif
-#if AES_CBC_BITSLICED
-// Bitsliced AES in plain C++, constant-time on any CPU.
-extern const Implementation bitslicedImplementation;
-#endif
+// Every implementation built in, declared from the one list.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the list's entries
+#define AES_CBC_IMPLEMENTATION(entry) extern const Implementation entry;
+#include "implementations/list.hpp"
+#undef AES_CBC_IMPLEMENTATION
 
 }  // namespace aes_cbc

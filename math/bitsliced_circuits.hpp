@@ -54,8 +54,9 @@ constexpr bool circuitsMatchTheSboxes() {
     const Planes<std::uint64_t> inverse = invSubBytes(in);
     for (unsigned j = 0; j < 64; ++j) {
       const auto x = static_cast<std::uint8_t>(first + j);
-      if ((byteOf(forward, j) ^ 0x63U) != gf256::sbox(x) ||
-          byteOf(inverse, j) != gf256::inverseSbox(static_cast<std::uint8_t>(x ^ 0x63U))) {
+      if ((byteOf(forward, j) ^ gf256::affineConstant) != gf256::sbox(x) ||
+          byteOf(inverse, j) !=
+              gf256::inverseSbox(static_cast<std::uint8_t>(x ^ gf256::affineConstant))) {
         return false;
       }
     }

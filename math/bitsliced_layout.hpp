@@ -41,10 +41,9 @@
 
 #include "math/bitsliced_circuits.hpp"
 #include "math/gf256.hpp"
+#include "math/key_schedule.hpp"
 
 namespace aes_cbc::bitsliced {
-
-constexpr std::size_t blockBytes = 16;
 
 // ---------------------------------------------------------------------------
 // The layout: 16 slots of `lanes` bits, byte (r, c) in slot 4r + c.
