@@ -13,7 +13,7 @@ namespace aes_cbc {
 
 std::span<const Implementation* const> implementations() noexcept {
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the list's entries
-#define AES_CBC_IMPLEMENTATION(entry) &entry,
+#define AES_CBC_IMPLEMENTATION(entry) &(entry),
   static constexpr std::array all{
 #include "implementations/list.hpp"
   };

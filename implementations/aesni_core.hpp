@@ -26,7 +26,9 @@
 #include "modes/key_expansion.hpp"
 
 namespace aes_cbc {
-namespace {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 struct AesNiCore {
   template <Schedule>

@@ -9,13 +9,15 @@
 #include "modes/cbc_mode.hpp"
 
 namespace aes_cbc {
-namespace {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 // BlockCore does the block functions: Core, unless Core decrypts several
 // blocks to a register and another core of the file does single blocks
 // better.
 template <typename Core, typename BlockCore = Core>
-constexpr Implementation implementationOf(const char* name, bool (*supported)() noexcept) {
+constexpr Implementation implementationOf(const char* name, bool (*supported)() noexcept) noexcept {
   using Block = BlockFunctions<BlockCore>;
   return {name,
           supported,

@@ -25,7 +25,9 @@
 #include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {
-namespace {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Core>
 struct BlockFunctions {

@@ -42,7 +42,9 @@
 #include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {
-namespace {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 // Where registers are few (32-bit targets: eight on x86, sixteen on Arm),
 // the compilers spill round keys and plaintext to stack slots that no wipe

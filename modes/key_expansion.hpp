@@ -28,7 +28,9 @@
 #include "math/key_schedule.hpp"
 
 namespace aes_cbc {
-namespace {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Core, Schedule schedule, typename RoundKeys, std::size_t... step>
 AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys,

@@ -107,40 +107,43 @@ constexpr std::array<BlockDirection, 2> directions{{
 class BlockFunction
     : public ::testing::TestWithParam<std::tuple<BlockDirection, const Implementation*>> {};
 
-// The reference result, whether written to a separate buffer, in place, at odd
+// `expected`, whether written to a separate buffer, in place, at odd
 // addresses, or again with the same round keys.
+void expectEveryWay(aes_cbc::BlockFunction transform, const RoundKeys& roundKeys,
+                    const Block& input, const Block& expected, const std::string& what) {
+  Block separate{};
+  transform(roundKeys, input, separate);
+  EXPECT_TRUE(sameBytes(what + ", separate buffers", expected, separate));
+
+  Block inPlace = input;
+  transform(roundKeys, inPlace, inPlace);
+  EXPECT_TRUE(sameBytes(what + ", in place", expected, inPlace));
+
+  Block again{};
+  transform(roundKeys, input, again);
+  EXPECT_TRUE(sameBytes(what + ", second call", expected, again));
+
+  // Input at offset 1 and output at offset 17: both at odd addresses.
+  std::array<std::uint8_t, 1 + 2 * aes_block_bytes> storage{};
+  const auto oddInput = std::span(storage).subspan<1, aes_block_bytes>();
+  const auto oddOutput = std::span(storage).subspan<1 + aes_block_bytes, aes_block_bytes>();
+  std::copy(input.begin(), input.end(), oddInput.begin());
+  transform(roundKeys, oddInput, oddOutput);
+  EXPECT_TRUE(sameBytes(what + ", odd addresses", expected, oddOutput));
+}
+
 TEST_P(BlockFunction, MatchesReferenceInPlaceMisalignedAndRepeated) {
   const auto& [direction, implementation] = GetParam();
   SKIP_UNSUPPORTED(implementation);
-  const auto transform = implementation->*direction.transform;
   SeededRandom random;
   for (int trial = 0; trial < trials; ++trial) {
     const Block key = random.block();
     const Block input = random.block();
-    const std::string what = "key " + toHex(key) + ", input " + toHex(input);
     RoundKeys roundKeys;
     (implementation->*direction.keySetup)(roundKeys, key);
-    const Block expected = direction.reference(key, input);
-
-    Block separate{};
-    transform(roundKeys, input, separate);
-    EXPECT_TRUE(sameBytes(what + ", separate buffers", expected, separate));
-
-    Block inPlace = input;
-    transform(roundKeys, inPlace, inPlace);
-    EXPECT_TRUE(sameBytes(what + ", in place", expected, inPlace));
-
-    Block again{};
-    transform(roundKeys, input, again);
-    EXPECT_TRUE(sameBytes(what + ", second call", expected, again));
-
-    // Input at offset 1 and output at offset 17: both at odd addresses.
-    std::array<std::uint8_t, 1 + 2 * aes_block_bytes> storage{};
-    const auto oddInput = std::span(storage).subspan<1, aes_block_bytes>();
-    const auto oddOutput = std::span(storage).subspan<1 + aes_block_bytes, aes_block_bytes>();
-    std::copy(input.begin(), input.end(), oddInput.begin());
-    transform(roundKeys, oddInput, oddOutput);
-    EXPECT_TRUE(sameBytes(what + ", odd addresses", expected, oddOutput));
+    expectEveryWay(implementation->*direction.transform, roundKeys, input,
+                   direction.reference(key, input),
+                   "key " + toHex(key) + ", input " + toHex(input));
   }
 }
 

@@ -26,7 +26,7 @@ using test_support::Block;
 using test_support::Bytes;
 
 // Far more than any implementation's frames.
-constexpr std::size_t stackBytes = 64 * 1024;
+constexpr std::size_t stackBytes = std::size_t{64} * 1024;
 constexpr std::uint8_t paint = 0x5a;
 
 // Why the search cannot be trusted in this build, or null.
@@ -103,7 +103,7 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
   const Block key = random.block();
   const Block iv = random.block();
   // Groups of every size the cores take, with a tail of each.
-  const Bytes plaintext = random.bytes(35 * 16);
+  const Bytes plaintext = random.bytes(std::size_t{35} * 16);
   const std::vector<Bytes> windows = roundKeyWindows(*implementation, key);
   ASSERT_FALSE(windows.empty());
 
