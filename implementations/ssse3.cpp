@@ -54,9 +54,7 @@ struct Ssse3 {
   // (a signed comparison with zero tells which).
   AES_CBC_CORE_INLINE static Vector xtime(Vector bytes) {
     const Vector topBitSet = _mm_cmplt_epi8(bytes, _mm_setzero_si128());
-    // Each byte shifted up within its 16-bit lane, the bit that crossed into
-    // the next byte masked off.
-    const Vector doubled = _mm_and_si128(_mm_slli_epi16(bytes, 1), _mm_set1_epi8(-2));
+    const Vector doubled = _mm_add_epi8(bytes, bytes);
     return _mm_xor_si128(doubled, _mm_and_si128(topBitSet, _mm_set1_epi8(0x1b)));
   }
   AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
