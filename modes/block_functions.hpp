@@ -4,8 +4,9 @@
 // big-endian for encryption, the equivalent inverse cipher's schedule for
 // decryption. The key set-ups compute them through the core's own S-box;
 // the block functions take the 44 words as they are, whatever they hold,
-// into the core's own form on each call, and wipe that form before
-// returning. No branch and no address depends on key or data.
+// into the core's own form on each call, each round key where it is used,
+// so that nothing of them stays in memory. No branch and no address
+// depends on key or data.
 //
 // Included after AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE are defined
 // (modes/cbc_mode.hpp).
@@ -17,18 +18,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 #include "math/key_schedule.hpp"
 #include "modes/key_expansion.hpp"
-#include "platform/secure_wipe.hpp"
 
 namespace aes_cbc {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
 
+// Core gives, besides what the CBC mode uses:
+//   WordKeys<schedule>{words}   the round keys of the caller's words in the
+//                               core's form, each made where it is used, so
+//                               that nothing of them is kept in memory
+//   storeWords(words, key), invMixColumns(key) for the key set-ups
+//                               (modes/key_expansion.hpp), or setupWords
+//   encryptBytes, decryptBytes  where a core takes a block from bytes to
+//                               bytes itself (the table-driven one, or one
+//                               whose lanes hold several blocks)
 template <typename Core>
 struct BlockFunctions {
   using Words = std::span<std::uint32_t, roundKeyWords>;
@@ -36,13 +44,7 @@ struct BlockFunctions {
   using Bytes = std::span<const std::uint8_t, blockBytes>;
   using Output = std::span<std::uint8_t, blockBytes>;
   template <Schedule schedule>
-  using RoundKeys = typename Core::template RoundKeys<schedule>;
-  // A core that reads its round keys from the words where it uses them
-  // (WordKeys) keeps nothing of them in memory; the others convert them
-  // into their round keys, which are wiped after the block.
-  static constexpr bool readsWords = requires {
-    typename Core::template WordKeys<Schedule::encryption>;
-  };
+  using WordKeys = typename Core::template WordKeys<schedule>;
 
   template <Schedule schedule>
   AES_CBC_CORE_ENTRY static void keySetup(Words words, Bytes key) noexcept {
@@ -54,34 +56,7 @@ struct BlockFunctions {
   }
 
   AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, Bytes input, Output output) noexcept {
-    if constexpr (readsWords) {
-      encryptWith(typename Core::template WordKeys<Schedule::encryption>{words.data()}, input,
-                  output);
-    } else {
-      RoundKeys<Schedule::encryption> roundKeys;
-      Core::template loadWords<Schedule::encryption>(words.data(), roundKeys);
-      encryptWith(roundKeys, input, output);
-      secureWipe(roundKeys);
-    }
-  }
-
-  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, Bytes input, Output output) noexcept {
-    if constexpr (readsWords) {
-      decryptWith(typename Core::template WordKeys<Schedule::decryption>{words.data()}, input,
-                  output);
-    } else {
-      RoundKeys<Schedule::decryption> roundKeys;
-      Core::template loadWords<Schedule::decryption>(words.data(), roundKeys);
-      decryptWith(roundKeys, input, output);
-      secureWipe(roundKeys);
-    }
-  }
-
- private:
-  // A core may take a block from bytes to bytes itself (encryptBytes,
-  // decryptBytes), where going through its Block would cost copies.
-  template <typename Keys>
-  AES_CBC_CORE_INLINE static void encryptWith(const Keys& roundKeys, Bytes input, Output output) {
+    const WordKeys<Schedule::encryption> roundKeys{words.data()};
     if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::encryptBytes(roundKeys, input.data(), output.data());
     } else {
@@ -89,28 +64,16 @@ struct BlockFunctions {
     }
   }
 
-  // One lane of one block: a core whose lanes hold several blocks decrypts
-  // it in a buffer of a lane.
-  template <typename Keys>
-  AES_CBC_CORE_INLINE static void decryptWith(const Keys& roundKeys, Bytes input, Output output) {
-    typename Core::Lane lane[1];
+  // One block as a lane of its own.
+  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, Bytes input, Output output) noexcept {
+    const WordKeys<Schedule::decryption> roundKeys{words.data()};
     if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::decryptBytes(roundKeys, input.data(), output.data());
-    } else if constexpr (Core::blocksPerLane == 1) {
-      lane[0] = Core::load(input.data());
+    } else {
+      static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
+      typename Core::Lane lane[1] = {Core::load(input.data())};
       Core::template decrypt<1>(roundKeys, lane);
       Core::store(output.data(), lane[0]);
-    } else {
-      std::uint8_t buffer[Core::blocksPerLane * blockBytes] = {};
-      std::memcpy(buffer, input.data(), blockBytes);
-      lane[0] = Core::loadLane(buffer);
-      Core::template decrypt<1>(roundKeys, lane);
-      Core::storeLane(buffer, lane[0]);
-      std::memcpy(output.data(), buffer, blockBytes);
-      secureWipe(buffer);
-    }
-    if constexpr (!Core::lanesInRegisters) {
-      secureWipe(lane);
     }
   }
 };
