@@ -56,7 +56,7 @@ template <typename RoundKeys>
 [[gnu::always_inline]] inline const RoundKeys& readAgain(const RoundKeys& roundKeys) {
   const RoundKeys* keys = &roundKeys;
 #if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(keys));
+  __asm__ __volatile__("" : "+r"(keys));
 #endif
   return *keys;
 }
