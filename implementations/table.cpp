@@ -73,7 +73,7 @@ struct TableCore {
 
   static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
   static const std::uint32_t* wordsOf(const RoundKeys<Schedule::encryption>& keys) {
-    return readAgain(keys);
+    return &readAgain(keys)[0];
   }
 
   template <Schedule schedule>
