@@ -80,6 +80,8 @@ struct CbcMode {
     Core::template expandKey<Schedule::encryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
     const std::size_t blocks = length / blockBytes;
+    // Two loops, not one: the unroll count must be a literal (GCC 12 fails on
+    // a constant of the core's).
     if constexpr (Core::unrollEncryption) {
 #pragma GCC unroll 2
       for (std::size_t b = 0; b < blocks; ++b) {
