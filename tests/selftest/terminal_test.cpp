@@ -426,7 +426,13 @@ TEST_F(Example4AsJob, CtrlZRestoresTheTerminalUntilContinued) {
   const int status = awaitEnd();
   job = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status);
-  const std::string afterPrompt = readScreenFor(milliseconds(100));
+  std::string afterPrompt = readScreenFor(milliseconds(100));
+  // Linux's line discipline sends SIGTSTP before it looks at ECHO to decide
+  // whether to echo the Ctrl-Z, so the handler's restored settings can win:
+  // "^Z" may show, as it would for any program stopped from the line editor.
+  if (afterPrompt.starts_with("^Z")) {
+    afterPrompt.erase(0, 2);
+  }
   EXPECT_EQ(lineEnd, afterPrompt) << hexComparison(lineEnd, afterPrompt);
   expectTerminalAsFound();
 }
