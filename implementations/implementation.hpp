@@ -57,14 +57,10 @@
 
 namespace aes_cbc {
 
-using CbcFunction = void (*)(std::span<const std::uint8_t, 16> key,
-                             std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
+using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
-using KeySetupFunction = void (*)(std::span<std::uint32_t, roundKeyWords> roundKeys,
-                                  std::span<const std::uint8_t, 16> key) noexcept;
-using BlockFunction = void (*)(std::span<const std::uint32_t, roundKeyWords> roundKeys,
-                               std::span<const std::uint8_t, 16> input,
-                               std::span<std::uint8_t, 16> output) noexcept;
+using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
+using BlockFunction = void (*)(ConstWords roundKeys, ConstBytes input, OutputBytes output) noexcept;
 
 struct Implementation {
   // As aes_128_cbc_implementation() reports it.
@@ -82,7 +78,7 @@ struct Implementation {
   // For the test that looks for what a call left behind: the round keys of
   // `key` as this implementation holds them in memory, as bytes. Returns
   // their count, or 0 if `image` is too small.
-  std::size_t (*roundKeyImage)(std::span<const std::uint8_t, 16> key, Schedule schedule,
+  std::size_t (*roundKeyImage)(ConstBytes key, Schedule schedule,
                                std::span<std::uint8_t> image) noexcept;
 };
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "math/gf256.hpp"
 
@@ -18,6 +19,14 @@ inline constexpr std::size_t roundKeyCount = 11;
 // The block functions' round-key arrays: round key r in words 4r to 4r+3,
 // each word four bytes of the key, the first the most significant.
 inline constexpr std::size_t roundKeyWords = 4 * roundKeyCount;
+
+// The arrays the public functions take, their sizes in their types: a key, an
+// IV or a block read (ConstBytes) or written (OutputBytes); a round-key array
+// read (ConstWords) or written (OutputWords).
+using ConstBytes = std::span<const std::uint8_t, blockBytes>;
+using OutputBytes = std::span<std::uint8_t, blockBytes>;
+using ConstWords = std::span<const std::uint32_t, roundKeyWords>;
+using OutputWords = std::span<std::uint32_t, roundKeyWords>;
 
 using gf256::roundConstant;
 

@@ -16,9 +16,7 @@
 #error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
 #endif
 
-#include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "math/key_schedule.hpp"
 #include "modes/key_expansion.hpp"
@@ -39,15 +37,11 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 //                               whose lanes hold several blocks)
 template <typename Core>
 struct BlockFunctions {
-  using Words = std::span<std::uint32_t, roundKeyWords>;
-  using ConstWords = std::span<const std::uint32_t, roundKeyWords>;
-  using Bytes = std::span<const std::uint8_t, blockBytes>;
-  using Output = std::span<std::uint8_t, blockBytes>;
   template <Schedule schedule>
   using WordKeys = typename Core::template WordKeys<schedule>;
 
   template <Schedule schedule>
-  AES_CBC_CORE_ENTRY static void keySetup(Words words, Bytes key) noexcept {
+  AES_CBC_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
     if constexpr (requires { Core::template setupWords<schedule>(key.data(), words.data()); }) {
       Core::template setupWords<schedule>(key.data(), words.data());
     } else {
@@ -55,7 +49,8 @@ struct BlockFunctions {
     }
   }
 
-  AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, Bytes input, Output output) noexcept {
+  AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
+                                         OutputBytes output) noexcept {
     const WordKeys<Schedule::encryption> roundKeys{words.data()};
     if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::encryptBytes(roundKeys, input.data(), output.data());
@@ -65,7 +60,8 @@ struct BlockFunctions {
   }
 
   // One block as a lane of its own.
-  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, Bytes input, Output output) noexcept {
+  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
+                                         OutputBytes output) noexcept {
     const WordKeys<Schedule::decryption> roundKeys{words.data()};
     if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::decryptBytes(roundKeys, input.data(), output.data());

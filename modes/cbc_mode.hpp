@@ -36,7 +36,6 @@
 #include <cstring>
 #include <span>
 
-#include "implementations/implementation.hpp"
 #include "math/key_schedule.hpp"
 #include "modes/block_core.hpp"
 #include "platform/secure_wipe.hpp"
@@ -72,8 +71,7 @@ struct CbcMode {
   static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
   static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
 
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encrypt(std::span<const std::uint8_t, 16> key,
-                                                           std::span<const std::uint8_t, 16> iv,
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encrypt(ConstBytes key, ConstBytes iv,
                                                            std::uint8_t* data,
                                                            std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::encryption> roundKeys;
@@ -96,8 +94,7 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decrypt(std::span<const std::uint8_t, 16> key,
-                                                           std::span<const std::uint8_t, 16> iv,
+  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decrypt(ConstBytes key, ConstBytes iv,
                                                            std::uint8_t* data,
                                                            std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
@@ -127,25 +124,21 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  AES_CBC_CORE_ENTRY static void encryptThenScrub(std::span<const std::uint8_t, 16> key,
-                                                  std::span<const std::uint8_t, 16> iv,
-                                                  std::uint8_t* data,
+  AES_CBC_CORE_ENTRY static void encryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                                                   std::uint32_t length) noexcept {
     encrypt(key, iv, data, length);
     scrubStack();
   }
 
-  AES_CBC_CORE_ENTRY static void decryptThenScrub(std::span<const std::uint8_t, 16> key,
-                                                  std::span<const std::uint8_t, 16> iv,
-                                                  std::uint8_t* data,
+  AES_CBC_CORE_ENTRY static void decryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                                                   std::uint32_t length) noexcept {
     decrypt(key, iv, data, length);
     scrubStack();
   }
 
   // The entries of the implementation.
-  static constexpr CbcFunction encryptEntry = scrubStackAfterCall ? encryptThenScrub : encrypt;
-  static constexpr CbcFunction decryptEntry = scrubStackAfterCall ? decryptThenScrub : decrypt;
+  static constexpr auto encryptEntry = scrubStackAfterCall ? encryptThenScrub : encrypt;
+  static constexpr auto decryptEntry = scrubStackAfterCall ? decryptThenScrub : decrypt;
 
  private:
   // One block in place, chained to `chain`; returns its ciphertext.
@@ -236,8 +229,7 @@ struct CbcMode {
   // For the test that looks for what a call left behind: the round keys of
   // `key` as the core holds them in memory, as bytes. Returns their count,
   // or 0 if `image` is too small.
-  AES_CBC_CORE_ENTRY static std::size_t roundKeyImage(std::span<const std::uint8_t, 16> key,
-                                                      Schedule schedule,
+  AES_CBC_CORE_ENTRY static std::size_t roundKeyImage(ConstBytes key, Schedule schedule,
                                                       std::span<std::uint8_t> image) noexcept {
     return schedule == Schedule::encryption ? imageOf<Schedule::encryption>(key, image)
                                             : imageOf<Schedule::decryption>(key, image);
@@ -245,8 +237,7 @@ struct CbcMode {
 
  private:
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static std::size_t imageOf(std::span<const std::uint8_t, 16> key,
-                                                 std::span<std::uint8_t> image) {
+  AES_CBC_CORE_INLINE static std::size_t imageOf(ConstBytes key, std::span<std::uint8_t> image) {
     typename Core::template RoundKeys<schedule> roundKeys;
     if (image.size() < sizeof roundKeys) {
       return 0;
