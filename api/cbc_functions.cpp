@@ -1,4 +1,5 @@
-// The public CBC functions: each call goes to the chosen implementation.
+// The public CBC functions: each call goes to the chosen implementation,
+// which aes_128_cbc_implementation names.
 #include "cbc/aes_cbc.hpp"
 
 #include <cstdint>
@@ -16,4 +17,8 @@ void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
   aes_cbc::chosen().decrypt(key, iv, data, length);
+}
+
+const char* aes_128_cbc_implementation() noexcept {
+  return aes_cbc::chosen().name;
 }

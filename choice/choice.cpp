@@ -6,7 +6,6 @@
 #include <atomic>
 #include <span>
 
-#include "cbc/aes_cbc.hpp"
 #include "implementations/implementation.hpp"
 
 namespace aes_cbc {
@@ -40,7 +39,3 @@ const Implementation& choose() noexcept {
 }
 
 }  // namespace aes_cbc
-
-const char* aes_128_cbc_implementation() noexcept {
-  return aes_cbc::chosen().name;
-}
