@@ -97,16 +97,6 @@ struct AesNiCore {
     return _mm_xor_si128(key, assist);
   }
 
-  // Round key r of the expansion in its place in the schedule.
-  template <Schedule schedule, std::size_t r>
-  AES_CBC_CORE_INLINE static void place(RoundKeys<schedule>& roundKeys, __m128i key) {
-    if constexpr (throughInvMixColumns(schedule, r)) {
-      roundKeys[placeOf(schedule, r)] = _mm_aesimc_si128(key);
-    } else {
-      roundKeys[placeOf(schedule, r)] = key;
-    }
-  }
-
   template <Schedule schedule>
   AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
                                             RoundKeys<schedule>& roundKeys) {

@@ -113,16 +113,6 @@ struct Armv8AesCore {
     return vreinterpretq_u8_u32(words);
   }
 
-  // Round key r of the expansion in its place in the schedule.
-  template <Schedule schedule, std::size_t r>
-  AES_CBC_CORE_INLINE static void place(RoundKeys<schedule>& roundKeys, uint8x16_t key) {
-    if constexpr (throughInvMixColumns(schedule, r)) {
-      roundKeys[placeOf(schedule, r)] = vaesimcq_u8(key);
-    } else {
-      roundKeys[placeOf(schedule, r)] = key;
-    }
-  }
-
   template <Schedule schedule>
   AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
                                             RoundKeys<schedule>& roundKeys) {

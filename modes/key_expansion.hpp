@@ -5,15 +5,13 @@
 //   loadKey(bytes)               round key 0, the cipher key
 //   nextRoundKey<step>(key)      round key step + 1 from round key step
 //   place<schedule, r>(roundKeys, key)
-//                                round key r into its place in the schedule
-//   storeWords(words, key)       a round key as four words of the documented
-//                                layout (math/key_schedule.hpp)
+//                                round key r into its place in the schedule,
+//                                where the core holds round keys in a form
+//                                other than Key; else Key as it is goes there
 //   invMixColumns(key)           where the core has an instruction for it;
 //                                elsewhere the words go through arithmetic
 //   storeWords(words, key)       a round key as four words of the documented
 //                                layout (math/key_schedule.hpp)
-//   invMixColumns(key)           where the core has an instruction for it;
-//                                elsewhere the words go through arithmetic
 // The including file defines AES_CBC_CORE_INLINE (modes/cbc_mode.hpp).
 #pragma once
 
@@ -32,13 +30,24 @@ namespace aes_cbc {
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
 
+template <typename Core, Schedule schedule, std::size_t r, typename RoundKeys>
+AES_CBC_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
+  if constexpr (requires { Core::template place<schedule, r>(roundKeys, key); }) {
+    Core::template place<schedule, r>(roundKeys, key);
+  } else if constexpr (throughInvMixColumns(schedule, r)) {
+    roundKeys[placeOf(schedule, r)] = Core::invMixColumns(key);
+  } else {
+    roundKeys[placeOf(schedule, r)] = key;
+  }
+}
+
 template <typename Core, Schedule schedule, typename RoundKeys, std::size_t... step>
 AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys,
                                            std::index_sequence<step...> /*steps*/) {
   typename Core::Key roundKey = Core::loadKey(key);
-  Core::template place<schedule, 0>(roundKeys, roundKey);
+  place<Core, schedule, 0>(roundKeys, roundKey);
   ((roundKey = Core::template nextRoundKey<step>(roundKey),
-    Core::template place<schedule, step + 1>(roundKeys, roundKey)),
+    place<Core, schedule, step + 1>(roundKeys, roundKey)),
    ...);
 }
 
