@@ -75,45 +75,6 @@ constexpr std::uint32_t byteSwapped(std::uint32_t word) {
 template <typename Word>
 using Group = Words<Word, lanes<Word>>;
 
-// InvMixColumns on a state of any layout (the one-block states here; the
-// eight planes of a group have theirs written out plane by plane): MixColumns
-// of v = a + 4u with u = a + (a two rows down), which is X + (Y one row
-// down) with Y = 2v + u and X = Y + v.
-template <unsigned shifted, typename Word, std::size_t n>
-constexpr void invMixColumnsOfBlock(State<Word, n>& a) {
-  const State<Word, n> u = a ^ rowsDown<2, shifted>(a);
-  const State<Word, n> v = a ^ xtime(xtime(u));
-  const State<Word, n> y = xtime(v) ^ u;
-  a = y ^ v ^ rowsDown<1, shifted>(y);
-}
-
-template <typename Word>
-constexpr bool oneBlockInvMixColumnsMatchesItsMatrix() {
-  std::array<std::uint8_t, blockBytes> bytes{};
-  for (std::size_t j = 0; j < bytes.size(); ++j) {
-    bytes[j] = static_cast<std::uint8_t>(37 * j + 11);
-  }
-  Block<Word> state = toState<Word, 1>(load<Word, 1>(bytes.data()));
-  invMixColumnsOfBlock<0>(state);
-  std::array<std::uint8_t, blockBytes> unmixed{};
-  store<Word, 1>(unmixed.data(), fromState<Word, 1>(state));
-  for (std::size_t j = 0; j < bytes.size(); ++j) {
-    const std::size_t column = j - j % 4;
-    unsigned expected = 0;
-    constexpr std::array<std::uint8_t, 4> coefficients{0x0e, 0x0b, 0x0d, 0x09};
-    for (std::size_t down = 0; down < 4; ++down) {
-      expected ^= gf256::gmul(coefficients[down], bytes[column + (j + down) % 4]);
-    }
-    if (unmixed[j] != expected) {
-      return false;
-    }
-  }
-  return true;
-}
-
-static_assert(oneBlockInvMixColumnsMatchesItsMatrix<std::uint64_t>() &&
-              oneBlockInvMixColumnsMatchesItsMatrix<std::uint32_t>());
-
 template <typename Word>
 struct BitslicedCore {
   template <Schedule schedule>
