@@ -104,19 +104,21 @@ fuzzing() {
 static_analysis() {
   # The committed S-box gates are what the script derives.
   python3 tools/sbox_circuits.py --check
+  # Every path that a comment, a script or a document names exists.
+  python3 tools/check_paths.py
   # build/default covers the library, example4 and the tests; the fuzzer
   # build adds the fuzzer. Third-party code is outside the file filter.
   preset_build
   configure_fuzz_build
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/default \
-    "^$root/(api|cbc|choice|cipher|implementations|math|modes|platform|selftest|tests)/"
+    "^$root/(include|src|selftest|tests)/"
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -quiet -j 2 -p build/hardening-fuzz \
     "^$root/fuzz/"
-  clang-tidy-14 --quiet tests/consumer/consumer.cpp -- -std=c++20 -I.
+  clang-tidy-14 --quiet tests/consumer/consumer.cpp -- -std=c++20 -Iinclude
   cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
     --suppress=missingIncludeSystem --library=googletest --library=posix --std=c++20 \
-    --language=c++ -j 2 -q -I . -I tests \
-    api cbc choice cipher implementations math modes platform selftest tests fuzz bench
+    --language=c++ -j 2 -q -I include -I src -I tests \
+    include src selftest tests fuzz bench
 }
 
 # Installs the build of a preset into one prefix and uses the package from

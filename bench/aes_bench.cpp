@@ -12,9 +12,9 @@
 #include <span>
 #include <string>
 
-#include "bench/inputs.hpp"
 #include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
+#include "inputs.hpp"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/inputs.hpp"
 #include "cbc/aes_cbc.hpp"
 #include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
+#include "inputs.hpp"
 
 namespace {
 

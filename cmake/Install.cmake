@@ -23,9 +23,9 @@ install(TARGETS aes128 EXPORT aes128Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES cipher/rijndael.hpp cipher/aes128_export.hpp
+install(FILES include/cipher/rijndael.hpp include/cipher/aes128_export.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${AES128_INCLUDE_SUBDIR}/cipher)
-install(FILES cbc/aes_cbc.hpp
+install(FILES include/cbc/aes_cbc.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${AES128_INCLUDE_SUBDIR}/cbc)
 
 install(EXPORT aes128Targets NAMESPACE aes128:: DESTINATION ${AES128_CMAKE_DIR})

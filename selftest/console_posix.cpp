@@ -17,7 +17,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "selftest/console.hpp"
+#include "console.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "selftest/console.hpp"
+#include "console.hpp"
 
 namespace {
 

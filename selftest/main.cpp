@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "cbc/aes_cbc.hpp"
-#include "selftest/console.hpp"
+#include "console.hpp"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // The AESAVS Monte Carlo tests for AES-128 (section 6.4 of the AESAVS
 // document): 100 records, each the last output of 1000 chained operations
 // whose key, IV and input come from the record before. CBC runs through each
-// CBC implementation; ECB through the block functions and, for a hardware
-// implementation, its CBC one block at a time under a zero IV.
+// implementation's CBC functions, ECB through its block functions.
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -160,6 +160,33 @@ Block invCipher(const KeySchedule& w, std::span<const std::uint8_t, 16> input) {
   }
 }
 
+// Section 5.3.5: InvSubBytes, InvShiftRows, InvMixColumns and AddRoundKey
+// in a round, as the cipher's steps, here with dw already in order of use.
+Block eqInvCipher(const KeySchedule& dwInOrderOfUse, std::span<const std::uint8_t, 16> input) {
+  Block state;
+  std::copy(input.begin(), input.end(), state.begin());
+  addRoundKey(state, dwInOrderOfUse, 0);
+  for (std::size_t round = 1; round <= rounds; ++round) {
+    substitute(state, invSbox);
+    shiftRows(state, true);
+    if (round != rounds) {
+      mixColumns(state, invMixRow);
+    }
+    addRoundKey(state, dwInOrderOfUse, round);
+  }
+  return state;
+}
+
+KeySchedule scheduleOfWords(std::span<const std::uint32_t, 44> words) {
+  KeySchedule w{};
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    for (std::size_t r = 0; r < 4; ++r) {
+      w[i][r] = static_cast<std::uint8_t>(words[i] >> (24 - 8 * r));
+    }
+  }
+  return w;
+}
+
 void requireWholeBlocks(std::span<const std::uint8_t> data) {
   if (data.size() % 16 != 0) {
     throw std::invalid_argument("reference CBC needs whole 16-byte blocks");
@@ -194,6 +221,16 @@ Block encryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::u
 
 Block decryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input) {
   return invCipher(expandKey(key), input);
+}
+
+Block encryptWithWords(std::span<const std::uint32_t, 44> words,
+                       std::span<const std::uint8_t, 16> input) {
+  return cipher(scheduleOfWords(words), input);
+}
+
+Block decryptWithWords(std::span<const std::uint32_t, 44> words,
+                       std::span<const std::uint8_t, 16> input) {
+  return eqInvCipher(scheduleOfWords(words), input);
 }
 
 Word invMixColumn(const Word& column) {

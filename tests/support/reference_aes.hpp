@@ -23,6 +23,15 @@ KeySchedule expandKey(std::span<const std::uint8_t, 16> key);
 Block encryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
 Block decryptBlock(std::span<const std::uint8_t, 16> key, std::span<const std::uint8_t, 16> input);
 
+// The block functions' round-key words taken as they stand, whatever they
+// hold: the cipher over w[0..43] packed big-endian (round key r in words 4r
+// to 4r+3, first byte most significant), and the equivalent inverse cipher
+// (section 5.3.5) over round keys in the order it uses them.
+Block encryptWithWords(std::span<const std::uint32_t, 44> words,
+                       std::span<const std::uint8_t, 16> input);
+Block decryptWithWords(std::span<const std::uint32_t, 44> words,
+                       std::span<const std::uint8_t, 16> input);
+
 // InvMixColumns (section 5.3.3) of one column.
 Word invMixColumn(const Word& column);
 

@@ -1,0 +1,170 @@
+// CBC with the AES instructions of the ARMv8 Cryptography Extension, as the
+// Arm architecture reference defines them: AESE is AddRoundKey, ShiftRows and
+// SubBytes, AESMC MixColumns, AESD AddRoundKey, InvShiftRows and
+// InvSubBytes, AESIMC InvMixColumns. No lookup depends on key or data.
+//
+// The block core below, under the CBC mode of modes/cbc_mode.hpp.
+// Only the functions of this file and the headers it includes after the
+// attributes are compiled for these instructions, each
+// through its own target attribute, and all of them have internal linkage:
+// no inline function of a header is compiled with them and then shared with
+// code that runs on a CPU without them.
+#include "modes/implementation.hpp"
+
+#if AES_CBC_ARMV8
+
+#include <arm_neon.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
+#if defined(__clang__)
+#define AES_CBC_CORE_ENTRY __attribute__((target("aes")))
+#define AES_CBC_CORE_INLINE __attribute__((target("aes"), always_inline)) inline
+#else
+// GCC 12's arm_neon.h declares the AES intrinsics under "+crypto" (AES and
+// SHA-2), so that is what their callers must be compiled for.
+#define AES_CBC_CORE_ENTRY __attribute__((target("+crypto")))
+#define AES_CBC_CORE_INLINE __attribute__((target("+crypto"), always_inline)) inline
+#endif
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+#include "common/key_schedule.hpp"
+#include "modes/block_core.hpp"
+#include "modes/implementation_of.hpp"
+#include "modes/key_expansion.hpp"
+
+namespace aes_cbc {
+namespace {
+
+struct Armv8AesCore {
+  template <Schedule>
+  using RoundKeys = uint8x16_t[roundKeyCount];
+  using Block = uint8x16_t;
+  using Key = uint8x16_t;
+  using Lane = uint8x16_t;
+  static constexpr std::size_t blocksPerLane = 1;
+  static constexpr bool lanesInRegisters = true;
+  // Decryption blocks do not depend on each other, so eight go through the
+  // rounds together and the processor overlaps their instructions.
+  static constexpr std::size_t lanes = 8;
+  static constexpr bool unrollEncryption = false;
+
+  AES_CBC_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
+  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
+    vst1q_u8(bytes, block);
+  }
+  AES_CBC_CORE_INLINE static uint8x16_t bitwiseXor(uint8x16_t a, uint8x16_t b) {
+    return veorq_u8(a, b);
+  }
+
+  // --- Round keys as the block functions' words ------------------------------
+
+  // The words hold a round key's bytes most significant first: on this
+  // little-endian target each word's four bytes reversed, one REV32.
+  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, uint8x16_t key) {
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(words), vrev32q_u8(key));
+  }
+  AES_CBC_CORE_INLINE static uint8x16_t invMixColumns(uint8x16_t key) { return vaesimcq_u8(key); }
+
+  // The block functions' round keys, read from the words where they are
+  // used. Both schedules as they stand: AESD with AESIMC takes the
+  // equivalent inverse cipher's round keys.
+  template <Schedule>
+  struct WordKeys {
+    const std::uint32_t* words;
+    AES_CBC_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
+      return vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
+    }
+  };
+
+  // --- Key expansion -------------------------------------------------------
+
+  AES_CBC_CORE_INLINE static uint8x16_t loadKey(const std::uint8_t* bytes) { return load(bytes); }
+
+  // SubWord(RotWord(w)) XOR rcon of FIPS-197 section 5.2, with the word's
+  // first byte in its low byte. AESE with a zero key on four copies of the
+  // word is SubBytes alone: ShiftRows only moves bytes between equal columns.
+  template <std::size_t i>
+  AES_CBC_CORE_INLINE static std::uint32_t subRotWord(std::uint32_t word) {
+    const uint8x16_t copies = vreinterpretq_u8_u32(vdupq_n_u32(word));
+    const std::uint32_t substituted =
+        vgetq_lane_u32(vreinterpretq_u32_u8(vaeseq_u8(copies, vdupq_n_u8(0))), 0);
+    return ((substituted >> 8) | (substituted << 24)) ^ roundConstant(i);
+  }
+
+  // Round key i+1 from round key i, word by word as FIPS-197 writes it.
+  template <std::size_t i>
+  AES_CBC_CORE_INLINE static uint8x16_t nextRoundKey(uint8x16_t key) {
+    uint32x4_t words = vreinterpretq_u32_u8(key);
+    const std::uint32_t w0 = vgetq_lane_u32(words, 0) ^ subRotWord<i>(vgetq_lane_u32(words, 3));
+    const std::uint32_t w1 = vgetq_lane_u32(words, 1) ^ w0;
+    const std::uint32_t w2 = vgetq_lane_u32(words, 2) ^ w1;
+    const std::uint32_t w3 = vgetq_lane_u32(words, 3) ^ w2;
+    words = vsetq_lane_u32(w0, words, 0);
+    words = vsetq_lane_u32(w1, words, 1);
+    words = vsetq_lane_u32(w2, words, 2);
+    words = vsetq_lane_u32(w3, words, 3);
+    return vreinterpretq_u8_u32(words);
+  }
+
+  template <Schedule schedule>
+  AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
+                                            RoundKeys<schedule>& roundKeys) {
+    expandKeyByRounds<Armv8AesCore, schedule>(key, roundKeys);
+  }
+
+  // --- Blocks --------------------------------------------------------------
+
+  // AESE XORs the round key first, so round key r enters round r+1, and the
+  // last round key is a plain XOR.
+  template <typename Keys>
+  AES_CBC_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
+#pragma GCC unroll 9
+    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
+      state = vaesmcq_u8(vaeseq_u8(state, roundKeys[r]));
+    }
+    state = vaeseq_u8(state, roundKeys[roundKeyCount - 2]);
+    return veorq_u8(state, roundKeys[roundKeyCount - 1]);
+  }
+
+  template <std::size_t n, typename Keys>
+  AES_CBC_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+#pragma GCC unroll 9
+    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
+#pragma GCC unroll 8
+      for (uint8x16_t& lane : state) {
+        lane = vaesimcq_u8(vaesdq_u8(lane, roundKeys[r]));
+      }
+    }
+#pragma GCC unroll 8
+    for (uint8x16_t& lane : state) {
+      lane = veorq_u8(vaesdq_u8(lane, roundKeys[roundKeyCount - 2]), roundKeys[roundKeyCount - 1]);
+    }
+  }
+};
+
+bool cpuHasArmv8Aes() noexcept {
+#if defined(__ARM_FEATURE_AES) || defined(__APPLE__)
+  return true;  // the build targets such CPUs only
+#elif defined(__linux__)
+  constexpr unsigned long aesCapability = 1UL << 3;  // HWCAP_AES
+  return (getauxval(AT_HWCAP) & aesCapability) != 0;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+extern constinit const Implementation armv8AesImplementation =
+    implementationOf<Armv8AesCore>("armv8-aes", cpuHasArmv8Aes);
+
+}  // namespace aes_cbc
+
+#endif

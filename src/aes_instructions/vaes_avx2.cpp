@@ -1,0 +1,112 @@
+// CBC with VAES on 256-bit AVX registers, x86-64 only. VAESDEC and
+// VAESDECLAST compute AESDEC and AESDECLAST (aes_instructions/aesni_core.hpp) on
+// each 128-bit half of a register independently, each half with the round
+// key in the same half of the key operand: one instruction takes two blocks
+// through a round. Decryption blocks are independent, so this core's lane is
+// a register of two blocks, and sixteen blocks go through the rounds together
+// in eight of them, twice the blocks per instruction of the AES-NI core.
+// Encryption is serial, so wider registers cannot speed it up: it is the
+// AES-NI core's. The instructions are those of AES-NI on wider registers, and
+// as there, no lookup depends on key or data, and no branch on anything but
+// the length.
+//
+// Only the functions of this file and of the headers it includes after the
+// attributes are compiled for these instructions, each through its own target
+// attribute, and all of them have internal linkage. The compilers clear the
+// upper halves of the vector registers before returning, so that SSE code
+// after the call pays no penalty for mixing it with AVX code.
+#include "modes/implementation.hpp"
+
+#if AES_CBC_VAES
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/x86_cpu.hpp"
+#include "common/x86_target.hpp"
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
+#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("avx2,vaes,aes,ssse3,sse2")
+#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("avx2,vaes,aes,ssse3,sse2")
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+#include "aes_instructions/aesni_core.hpp"
+#include "modes/implementation_of.hpp"
+
+namespace aes_cbc {
+namespace {
+
+struct VaesAvx2Core : AesNiCore {
+  using Lane = __m256i;
+  // cppcheck-suppress duplInheritedMember ; this core's lanes are its own
+  static constexpr std::size_t blocksPerLane = 2;
+  // Sixteen blocks in flight. A processor that starts two VAES instructions
+  // a cycle, each taking four cycles, needs eight independent ones to stay
+  // busy; the other eight registers hold the round key and the chaining
+  // values.
+  // cppcheck-suppress duplInheritedMember ; as above
+  static constexpr std::size_t lanes = 8;
+
+  AES_CBC_CORE_INLINE static __m256i loadLane(const std::uint8_t* bytes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  }
+  AES_CBC_CORE_INLINE static void storeLane(std::uint8_t* bytes, __m256i value) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), value);
+  }
+  AES_CBC_CORE_INLINE static __m256i xorLanes(__m256i a, __m256i b) {
+    return _mm256_xor_si256(a, b);
+  }
+  AES_CBC_CORE_INLINE static __m256i firstPrevious(__m128i chain, const std::uint8_t* group) {
+    return _mm256_set_m128i(load(group), chain);
+  }
+
+  template <std::size_t n>
+  AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
+                                          __m256i (&state)[n]) {
+    const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
+    // Each round key in both halves.
+    const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
+#pragma GCC unroll 8
+    for (__m256i& pair : state) {
+      pair = _mm256_xor_si256(pair, firstKey);
+    }
+#pragma GCC unroll 9
+    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
+      const __m256i roundKey = _mm256_broadcastsi128_si256(roundKeys[r]);
+#pragma GCC unroll 8
+      for (__m256i& pair : state) {
+        pair = _mm256_aesdec_epi128(pair, roundKey);
+      }
+    }
+    const __m256i lastKey = _mm256_broadcastsi128_si256(roundKeys[roundKeyCount - 1]);
+#pragma GCC unroll 8
+    for (__m256i& pair : state) {
+      pair = _mm256_aesdeclast_epi128(pair, lastKey);
+    }
+  }
+};
+
+// VAES on 256-bit registers needs AVX2's integer instructions around it,
+// AES-NI for the key expansion, and an operating system that saves the
+// registers' upper halves (XCR0, readable once OSXSAVE is set).
+bool cpuHasVaesAvx2() noexcept {
+  const x86::CpuidRegisters leaf1 = x86::cpuid(1);
+  constexpr unsigned leaf1Needs = x86::leaf1EcxAes | x86::leaf1EcxOsxsave | x86::leaf1EcxAvx;
+  if ((leaf1.ecx & leaf1Needs) != leaf1Needs ||
+      (x86::xcr0() & x86::xcr0SseAndAvxState) != x86::xcr0SseAndAvxState) {
+    return false;
+  }
+  const x86::CpuidRegisters leaf7 = x86::cpuid(7);
+  return (leaf7.ebx & x86::leaf7EbxAvx2) != 0 && (leaf7.ecx & x86::leaf7EcxVaes) != 0;
+}
+
+}  // namespace
+
+extern constinit const Implementation vaesAvx2Implementation =
+    implementationOf<VaesAvx2Core, AesNiCore>("vaes-avx2", cpuHasVaesAvx2);
+
+}  // namespace aes_cbc
+
+#endif

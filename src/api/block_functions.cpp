@@ -1,0 +1,34 @@
+// The public block functions: each call goes to the chosen implementation,
+// the same as the CBC functions'.
+#include "cipher/rijndael.hpp"
+
+#include <cstdint>
+#include <span>
+
+#include "choice/choice.hpp"
+#include "common/key_schedule.hpp"
+
+static_assert(aes_128_key_bytes == aes_cbc::blockBytes && aes_block_bytes == aes_cbc::blockBytes &&
+              aes_128_round_key_words == aes_cbc::roundKeyWords);
+
+void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
+  aes_cbc::chosen().keySetupEnc(roundKeys, key);
+}
+
+void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept {
+  aes_cbc::chosen().encryptBlock(roundKeys, input, output);
+}
+
+void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
+                         std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
+  aes_cbc::chosen().keySetupDec(roundKeys, key);
+}
+
+void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                     std::span<const std::uint8_t, aes_block_bytes> input,
+                     std::span<std::uint8_t, aes_block_bytes> output) noexcept {
+  aes_cbc::chosen().decryptBlock(roundKeys, input, output);
+}

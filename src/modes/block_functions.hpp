@@ -1,0 +1,78 @@
+// The block functions (one block, round keys in the caller's 44 words) over
+// any block core (modes/block_core.hpp), written once. The words are
+// the documented layout of cipher/rijndael.hpp: FIPS-197's w[0..43] packed
+// big-endian for encryption, the equivalent inverse cipher's schedule for
+// decryption. The key set-ups compute them through the core's own S-box;
+// the block functions take the 44 words as they are, whatever they hold,
+// into the core's own form on each call, each round key where it is used,
+// so that nothing of them stays in memory. No branch and no address
+// depends on key or data.
+//
+// Included after AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE are defined
+// (modes/cbc_mode.hpp).
+#pragma once
+
+#if !defined(AES_CBC_CORE_ENTRY) || !defined(AES_CBC_CORE_INLINE)
+#error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
+#endif
+
+#include <cstdint>
+
+#include "common/key_schedule.hpp"
+#include "modes/key_expansion.hpp"
+
+namespace aes_cbc {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+// Core gives, besides what the CBC mode uses:
+//   WordKeys<schedule>{words}   the round keys of the caller's words in the
+//                               core's form, each made where it is used, so
+//                               that nothing of them is kept in memory
+//   storeWords(words, key), invMixColumns(key) for the key set-ups
+//                               (modes/key_expansion.hpp), or setupWords
+//   encryptBytes, decryptBytes  where a core takes a block from bytes to
+//                               bytes itself (the table-driven one, or one
+//                               whose lanes hold several blocks)
+template <typename Core>
+struct BlockFunctions {
+  template <Schedule schedule>
+  using WordKeys = typename Core::template WordKeys<schedule>;
+
+  template <Schedule schedule>
+  AES_CBC_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
+    if constexpr (requires { Core::template setupWords<schedule>(key.data(), words.data()); }) {
+      Core::template setupWords<schedule>(key.data(), words.data());
+    } else {
+      expandKeyToWords<Core, schedule>(key.data(), words.data());
+    }
+  }
+
+  AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
+                                         OutputBytes output) noexcept {
+    const WordKeys<Schedule::encryption> roundKeys{words.data()};
+    if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
+      Core::encryptBytes(roundKeys, input.data(), output.data());
+    } else {
+      Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
+    }
+  }
+
+  // One block as a lane of its own.
+  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
+                                         OutputBytes output) noexcept {
+    const WordKeys<Schedule::decryption> roundKeys{words.data()};
+    if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
+      Core::decryptBytes(roundKeys, input.data(), output.data());
+    } else {
+      static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
+      typename Core::Lane lane[1] = {Core::load(input.data())};
+      Core::template decrypt<1>(roundKeys, lane);
+      Core::store(output.data(), lane[0]);
+    }
+  }
+};
+
+}  // namespace
+}  // namespace aes_cbc

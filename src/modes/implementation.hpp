@@ -1,0 +1,45 @@
+// The implementations behind the public functions: what each one gives (its
+// CBC functions and block functions) and which are built. Internal to the
+// library: choice/choice.cpp chooses one of them, and the tests and
+// benchmarks run each one directly. Not installed.
+//
+// Every implementation follows the public conventions of cbc/aes_cbc.hpp
+// exactly (in place, whole blocks only, key and IV only read, key material
+// wiped), so any one of them may stand behind the public functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "common/build_config.hpp"
+#include "common/key_schedule.hpp"
+
+namespace aes_cbc {
+
+using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
+                             std::uint32_t length) noexcept;
+using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
+using BlockFunction = void (*)(ConstWords roundKeys, ConstBytes input, OutputBytes output) noexcept;
+
+struct Implementation {
+  // As aes_128_cbc_implementation() reports it.
+  const char* name;
+  // Whether the CPU running this has the instructions the implementation
+  // needs; asks the CPU each time.
+  bool (*supported)() noexcept;
+  CbcFunction encrypt;
+  CbcFunction decrypt;
+  // The block functions, as cipher/rijndael.hpp documents them.
+  KeySetupFunction keySetupEnc;
+  BlockFunction encryptBlock;
+  KeySetupFunction keySetupDec;
+  BlockFunction decryptBlock;
+  // For the test that looks for what a call left behind: the round keys of
+  // `key` as this implementation holds them in memory, as bytes. Returns
+  // their count, or 0 if `image` is too small.
+  std::size_t (*roundKeyImage)(ConstBytes key, Schedule schedule,
+                               std::span<std::uint8_t> image) noexcept;
+};
+
+}  // namespace aes_cbc

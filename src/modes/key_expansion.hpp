@@ -1,0 +1,91 @@
+// Key expansion (FIPS-197 section 5.2) one round key after another, written
+// once for the cores that compute a whole round key at a time. The core
+// gives:
+//   Key                          a round key in its working form
+//   loadKey(bytes)               round key 0, the cipher key
+//   nextRoundKey<step>(key)      round key step + 1 from round key step
+//   place<schedule, r>(roundKeys, key)
+//                                round key r into its place in the schedule,
+//                                where the core holds round keys in a form
+//                                other than Key; else Key as it is goes there
+//   invMixColumns(key)           where the core has an instruction for it;
+//                                elsewhere the words go through arithmetic
+//   storeWords(words, key)       a round key as four words of the documented
+//                                layout (common/key_schedule.hpp)
+// The including file defines AES_CBC_CORE_INLINE (modes/cbc_mode.hpp).
+#pragma once
+
+#ifndef AES_CBC_CORE_INLINE
+#error "define AES_CBC_CORE_INLINE before including this file"
+#endif
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "common/key_schedule.hpp"
+
+namespace aes_cbc {
+// Internal linkage: each file that includes this compiles it for its own
+// instructions, and no other file may call that code.
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+template <typename Core, Schedule schedule, std::size_t r, typename RoundKeys>
+AES_CBC_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
+  if constexpr (requires { Core::template place<schedule, r>(roundKeys, key); }) {
+    Core::template place<schedule, r>(roundKeys, key);
+  } else if constexpr (throughInvMixColumns(schedule, r)) {
+    roundKeys[placeOf(schedule, r)] = Core::invMixColumns(key);
+  } else {
+    roundKeys[placeOf(schedule, r)] = key;
+  }
+}
+
+template <typename Core, Schedule schedule, typename RoundKeys, std::size_t... step>
+AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys,
+                                           std::index_sequence<step...> /*steps*/) {
+  typename Core::Key roundKey = Core::loadKey(key);
+  place<Core, schedule, 0>(roundKeys, roundKey);
+  ((roundKey = Core::template nextRoundKey<step>(roundKey),
+    place<Core, schedule, step + 1>(roundKeys, roundKey)),
+   ...);
+}
+
+template <typename Core, Schedule schedule, typename RoundKeys>
+AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys) {
+  expandKeyByRounds<Core, schedule>(key, roundKeys, std::make_index_sequence<roundKeyCount - 1>{});
+}
+
+// The block functions' schedules: the round keys in the documented word
+// layout, for decryption those of the equivalent inverse cipher.
+template <typename Core>
+struct WordPlacement {
+  using Key = typename Core::Key;
+  AES_CBC_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) { return Core::loadKey(bytes); }
+  template <std::size_t step>
+  AES_CBC_CORE_INLINE static Key nextRoundKey(Key key) {
+    return Core::template nextRoundKey<step>(key);
+  }
+  template <Schedule schedule, std::size_t r>
+  AES_CBC_CORE_INLINE static void place(std::uint32_t* words, Key key) {
+    std::uint32_t* at = words + 4 * placeOf(schedule, r);
+    if constexpr (!throughInvMixColumns(schedule, r)) {
+      Core::storeWords(at, key);
+    } else if constexpr (requires { Core::invMixColumns(key); }) {
+      Core::storeWords(at, Core::invMixColumns(key));
+    } else {
+      Core::storeWords(at, key);
+      for (std::size_t c = 0; c < 4; ++c) {
+        at[c] = invMixColumn(at[c]);
+      }
+    }
+  }
+};
+
+template <typename Core, Schedule schedule>
+AES_CBC_CORE_INLINE void expandKeyToWords(const std::uint8_t* key, std::uint32_t* words) {
+  expandKeyByRounds<WordPlacement<Core>, schedule>(key, words);
+}
+
+}  // namespace
+}  // namespace aes_cbc

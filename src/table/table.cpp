@@ -1,0 +1,113 @@
+// CBC over the table-driven block cipher (table/table_cipher.hpp): the
+// portable implementation, which runs on every CPU, and the only one of the
+// table-only library. Its lookups are indexed by key and data.
+#include "modes/implementation.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "table/table_cipher.hpp"
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
+#define AES_CBC_CORE_ENTRY
+#define AES_CBC_CORE_INLINE inline
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+#include "modes/block_core.hpp"
+#include "modes/implementation_of.hpp"
+
+namespace aes_cbc {
+namespace {
+
+// A block is its 16 bytes: the rounds take them into four big-endian words
+// and back, so that between blocks the mode holds its chaining value as two
+// machine words, and the rounds have the registers to themselves.
+struct TableCore {
+  // The round keys are the block functions' words as they stand, which the
+  // block functions use where they are.
+  template <Schedule>
+  using RoundKeys = std::uint32_t[roundKeyWords];
+  struct Words {
+    const std::uint32_t* words;
+  };
+  template <Schedule>
+  using WordKeys = Words;
+  using Block = std::array<std::uint8_t, blockBytes>;
+  using Lane = Block;
+  static constexpr std::size_t blocksPerLane = 1;
+  static constexpr bool lanesInRegisters = false;
+  static constexpr std::size_t lanes = 1;
+  static constexpr bool unrollEncryption = false;
+
+  static Block load(const std::uint8_t* bytes) {
+    Block block;
+    std::memcpy(block.data(), bytes, block.size());
+    return block;
+  }
+  static void store(std::uint8_t* bytes, const Block& block) {
+    std::memcpy(bytes, block.data(), block.size());
+  }
+  static Block bitwiseXor(const Block& a, const Block& b) {
+    Block sum;
+    for (std::size_t half = 0; half < blockBytes; half += 8) {
+      std::uint64_t x = 0;
+      std::uint64_t y = 0;
+      std::memcpy(&x, a.data() + half, 8);
+      std::memcpy(&y, b.data() + half, 8);
+      x ^= y;
+      std::memcpy(sum.data() + half, &x, 8);
+    }
+    return sum;
+  }
+
+  template <Schedule schedule>
+  static void setupWords(const std::uint8_t* key, std::uint32_t* words) {
+    if constexpr (schedule == Schedule::encryption) {
+      table_cipher::keySetupEnc(words, key);
+    } else {
+      table_cipher::keySetupDec(words, key);
+    }
+  }
+
+  static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
+  static const std::uint32_t* wordsOf(const RoundKeys<Schedule::encryption>& keys) {
+    return &readAgain(keys)[0];
+  }
+
+  template <Schedule schedule>
+  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+    setupWords<schedule>(key, roundKeys);
+  }
+
+  // Bytes to bytes, input and output possibly the same.
+  template <typename Keys>
+  static void encryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
+    table_cipher::cipherBlock<table_cipher::forward>(wordsOf(roundKeys), input, output);
+  }
+  template <typename Keys>
+  static void decryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
+    table_cipher::cipherBlock<table_cipher::inverse>(wordsOf(roundKeys), input, output);
+  }
+
+  template <typename Keys>
+  static Block encrypt(const Keys& roundKeys, const Block& block) {
+    Block out;
+    encryptBytes(roundKeys, block.data(), out.data());
+    return out;
+  }
+  template <std::size_t n, typename Keys>
+  static void decrypt(const Keys& roundKeys, Block (&state)[n]) {
+    for (Block& lane : state) {
+      decryptBytes(roundKeys, lane.data(), lane.data());
+    }
+  }
+};
+
+}  // namespace
+
+extern constinit const Implementation tableImplementation =
+    implementationOf<TableCore>("table", anyCpu);
+
+}  // namespace aes_cbc

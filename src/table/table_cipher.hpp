@@ -1,0 +1,207 @@
+// The table-driven AES-128 of FIPS-197: the key schedules and the rounds on
+// a state of four big-endian words, each round four lookups per column in
+// the tables of table/tables.hpp. Its lookups are indexed by key and data.
+// Internal: the block functions of cipher/rijndael.hpp and the table core of
+// the CBC functions are made of it. Not installed.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "table/tables.hpp"
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage)
+#if defined(_MSC_VER) && !defined(__clang__)
+#define AES_ALWAYS_INLINE __forceinline
+#else
+#define AES_ALWAYS_INLINE [[gnu::always_inline]] inline
+#endif
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+namespace table_cipher {
+
+using namespace rijndael_tables;  // NOLINT(google-build-using-namespace)
+
+using State = std::array<std::uint32_t, 4>;
+
+// Big-endian packing by shifts: the same on every host byte order. GCC and
+// Clang see one load or store and a byte swap in each.
+AES_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
+  p[0] = static_cast<std::uint8_t>(w >> 24);
+  p[1] = static_cast<std::uint8_t>(w >> 16);
+  p[2] = static_cast<std::uint8_t>(w >> 8);
+  p[3] = static_cast<std::uint8_t>(w);
+}
+
+// The four round tables and the S-box table of one direction, and how far
+// apart the columns are that feed one output column: encryption takes bytes
+// from columns k, k+1, k+2, k+3 (ShiftRows), decryption from k, k-1, k-2, k-3
+// (InvShiftRows), which modulo 4 is a step of 3.
+struct Direction {
+  const DirectionTables& tables;
+  unsigned step;
+};
+
+inline constexpr Direction forward{encryptionTables, 1};
+inline constexpr Direction inverse{decryptionTables, 3};
+
+// Byte n of w, counted from the least significant, as a table index. A cast
+// rather than a mask: with "& 0xff", GCC 12 picks the high-byte registers and
+// follows each with a needless zero-extension (12 more instructions a block).
+template <unsigned n>
+AES_ALWAYS_INLINE std::uint8_t byteAt(std::uint32_t w) {
+  return static_cast<std::uint8_t>(w >> (8 * n));
+}
+
+// One output column of a full round: byte 3 of a, byte 2 of b, byte 1 of c,
+// byte 0 of d, each through its round table, plus the round-key word.
+template <const Direction& D>
+AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                            std::uint32_t d, std::uint32_t roundKey) {
+  const DirectionTables& tables = D.tables;
+  return tables.t0[byteAt<3>(a)] ^ tables.t1[byteAt<2>(b)] ^ tables.t2[byteAt<1>(c)] ^
+         tables.t3[byteAt<0>(d)] ^ roundKey;
+}
+
+// The same bytes through the S-box alone (no MixColumns): the last round.
+template <const Direction& D>
+AES_ALWAYS_INLINE std::uint32_t finalColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                            std::uint32_t d, std::uint32_t roundKey) {
+  const Table& sbox = D.tables.sbox;
+  return (sbox[byteAt<3>(a)] & 0xff000000U) ^ (sbox[byteAt<2>(b)] & 0x00ff0000U) ^
+         (sbox[byteAt<1>(c)] & 0x0000ff00U) ^ (sbox[byteAt<0>(d)] & 0x000000ffU) ^ roundKey;
+}
+
+template <const Direction& D, auto column>
+AES_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* roundKey) {
+  constexpr unsigned k1 = D.step % 4;
+  constexpr unsigned k2 = (2 * D.step) % 4;
+  constexpr unsigned k3 = (3 * D.step) % 4;
+  t[0] = column(s[0], s[k1], s[k2], s[k3], roundKey[0]);
+  t[1] = column(s[1], s[(1 + k1) % 4], s[(1 + k2) % 4], s[(1 + k3) % 4], roundKey[1]);
+  t[2] = column(s[2], s[(2 + k1) % 4], s[(2 + k2) % 4], s[(2 + k3) % 4], roundKey[2]);
+  t[3] = column(s[3], s[(3 + k1) % 4], s[(3 + k2) % 4], s[(3 + k3) % 4], roundKey[3]);
+}
+
+AES_ALWAYS_INLINE State loadState(const std::uint8_t* bytes) {
+  return {loadWord(bytes), loadWord(bytes + 4), loadWord(bytes + 8), loadWord(bytes + 12)};
+}
+
+AES_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
+  storeWord(bytes, s[0]);
+  storeWord(bytes + 4, s[1]);
+  storeWord(bytes + 8, s[2]);
+  storeWord(bytes + 12, s[3]);
+}
+
+// Ten rounds written out, the state alternating between s and t so that no
+// round copies it.
+template <const Direction& D>
+AES_ALWAYS_INLINE State cipherState(const std::uint32_t* rk, State s) {
+  constexpr auto full = roundColumn<D>;
+  constexpr auto last = finalColumn<D>;
+  s = {s[0] ^ rk[0], s[1] ^ rk[1], s[2] ^ rk[2], s[3] ^ rk[3]};
+  State t;
+  round<D, full>(s, t, rk + 4);
+  round<D, full>(t, s, rk + 8);
+  round<D, full>(s, t, rk + 12);
+  round<D, full>(t, s, rk + 16);
+  round<D, full>(s, t, rk + 20);
+  round<D, full>(t, s, rk + 24);
+  round<D, full>(s, t, rk + 28);
+  round<D, full>(t, s, rk + 32);
+  round<D, full>(s, t, rk + 36);
+  round<D, last>(t, s, rk + 40);
+  return s;
+}
+
+// Reads all of `input` before writing `output`, so the two may be the same
+// buffer.
+template <const Direction& D>
+AES_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_t* input,
+                                   std::uint8_t* output) {
+  storeState(output, cipherState<D>(rk, loadState(input)));
+}
+
+// InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
+// so that the inverse S-box folded into Td0..Td3 cancels it.
+AES_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
+  return Td0[byteAt<0>(Te4[byteAt<3>(w)])] ^ Td1[byteAt<0>(Te4[byteAt<2>(w)])] ^
+         Td2[byteAt<0>(Te4[byteAt<1>(w)])] ^ Td3[byteAt<0>(Te4[byteAt<0>(w)])];
+}
+
+// SubWord(RotWord(w)) of FIPS-197 section 5.2: w rotated left by 8 bits,
+// each byte then through the S-box.
+AES_ALWAYS_INLINE std::uint32_t subRotWord(std::uint32_t w) {
+  return (Te4[byteAt<2>(w)] & 0xff000000U) ^ (Te4[byteAt<1>(w)] & 0x00ff0000U) ^
+         (Te4[byteAt<0>(w)] & 0x0000ff00U) ^ (Te4[byteAt<3>(w)] & 0x000000ffU);
+}
+
+// Word by word: copied as a block, GCC 12 packs the four words into vector
+// or 64-bit registers first, at a dozen extra instructions per round key.
+AES_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
+  rk[0] = w[0];
+  rk[1] = w[1];
+  rk[2] = w[2];
+  rk[3] = w[3];
+}
+
+// Expansion step i: round key i+1 from round key i, in place in `w`.
+template <std::size_t i>
+AES_ALWAYS_INLINE void expansionStep(State& w) {
+  w[0] ^= subRotWord(w[3]) ^ rcon[i];
+  w[1] ^= w[0];
+  w[2] ^= w[1];
+  w[3] ^= w[2];
+}
+
+using RoundKeyNumber = std::size_t;
+inline constexpr RoundKeyNumber lastRoundKey = rcon.size();
+
+// Key expansion with all ten steps written out: no loop counter, each rcon
+// an immediate, and the key in registers throughout. Each round key goes to
+// `emit` as soon as it is known, with its number as a compile-time constant,
+// so that either schedule is written in one pass.
+template <typename Emit, std::size_t... i>
+AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
+                                 std::index_sequence<i...> /*steps*/) {
+  State w = loadState(key);
+  emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
+  ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
+}
+
+template <typename Emit>
+AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
+  expandKey(key, emit, std::make_index_sequence<lastRoundKey>{});
+}
+
+// FIPS-197 section 5.2: round key r in words 4r to 4r+3.
+inline void keySetupEnc(std::uint32_t* rk, const std::uint8_t* key) {
+  expandKey(key, [rk](auto number, const State& w) { storeRoundKey(w, rk + 4 * number); });
+}
+
+// The encryption schedule and its rearrangement fused into one pass: each
+// round key goes straight to its reversed place, through InvMixColumns if
+// it is not the first or the last, instead of being stored and read back.
+inline void keySetupDec(std::uint32_t* rk, const std::uint8_t* key) {
+  expandKey(key, [rk](auto number, const State& w) {
+    std::uint32_t* reversed = rk + 4 * (lastRoundKey - number);
+    if constexpr (number == 0 || number == lastRoundKey) {
+      storeRoundKey(w, reversed);
+    } else {
+      storeRoundKey(
+          {invMixColumn(w[0]), invMixColumn(w[1]), invMixColumn(w[2]), invMixColumn(w[3])},
+          reversed);
+    }
+  });
+}
+
+}  // namespace table_cipher
