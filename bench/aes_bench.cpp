@@ -22,7 +22,7 @@ void setBytes(benchmark::State& state, std::int64_t bytesPerIteration) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytesPerIteration);
 }
 
-void keySetupBenchmark(benchmark::State& state, aes_cbc::KeySetupFunction keySetup) {
+void keySetupBenchmark(benchmark::State& state, aes128::KeySetupFunction keySetup) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   for (auto _ : state) {
     keySetup(roundKeys, benchKey);
@@ -38,8 +38,8 @@ constexpr std::uint32_t blockBufferBytes = 4096;
 // functions makes them: the blocks independent (ECB, CTR), so that calls can
 // overlap, or each block the one before transformed again, so that every
 // call waits for the last.
-void blockBenchmark(benchmark::State& state, aes_cbc::KeySetupFunction keySetup,
-                    aes_cbc::BlockFunction transform, bool chained) {
+void blockBenchmark(benchmark::State& state, aes128::KeySetupFunction keySetup,
+                    aes128::BlockFunction transform, bool chained) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   keySetup(roundKeys, benchKey);
   auto buffer = benchMessage(blockBufferBytes);
@@ -64,7 +64,7 @@ void blockBenchmark(benchmark::State& state, aes_cbc::KeySetupFunction keySetup,
 
 // One call per iteration over the whole message, key set-up included, as a
 // caller of the CBC functions pays it.
-void cbcBenchmark(benchmark::State& state, aes_cbc::CbcFunction cbc) {
+void cbcBenchmark(benchmark::State& state, aes128::CbcFunction cbc) {
   const auto length = static_cast<std::uint32_t>(state.range(0));
   auto message = benchMessage(length);
   for (auto _ : state) {
@@ -83,9 +83,9 @@ void messageSizes(benchmark::internal::Benchmark* b) {
 
 // The block functions of one implementation, or the public ones, under
 // `name`.
-void registerBlockFunctions(const std::string& name, aes_cbc::KeySetupFunction keySetupEnc,
-                            aes_cbc::BlockFunction encrypt, aes_cbc::KeySetupFunction keySetupDec,
-                            aes_cbc::BlockFunction decrypt) {
+void registerBlockFunctions(const std::string& name, aes128::KeySetupFunction keySetupEnc,
+                            aes128::BlockFunction encrypt, aes128::KeySetupFunction keySetupDec,
+                            aes128::BlockFunction decrypt) {
   benchmark::RegisterBenchmark(("rijndaelKeySetupEnc/" + name).c_str(), keySetupBenchmark,
                                keySetupEnc);
   benchmark::RegisterBenchmark(("rijndaelKeySetupDec/" + name).c_str(), keySetupBenchmark,
@@ -104,7 +104,7 @@ void registerBlockFunctions(const std::string& name, aes_cbc::KeySetupFunction k
 int main(int argc, char** argv) {
   registerBlockFunctions("public", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
                          rijndaelDecrypt);
-  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+  for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       const std::string name = implementation->name;
       registerBlockFunctions(name, implementation->keySetupEnc, implementation->encryptBlock,

@@ -35,8 +35,8 @@ void measure(const std::string& name, Call call) {
 
 constexpr std::uint32_t largeLength = 64 * 1024;
 
-void measureCbc(const std::string& prefix, aes_cbc::CbcFunction encrypt,
-                aes_cbc::CbcFunction decrypt, std::vector<std::uint8_t>& data) {
+void measureCbc(const std::string& prefix, aes128::CbcFunction encrypt, aes128::CbcFunction decrypt,
+                std::vector<std::uint8_t>& data) {
   measure(prefix + ".cbc_encrypt_16B", [&] { encrypt(benchKey, benchIv, data.data(), 16); });
   measure(prefix + ".cbc_decrypt_16B", [&] { decrypt(benchKey, benchIv, data.data(), 16); });
   measure(prefix + ".cbc_encrypt_64KiB",
@@ -46,10 +46,10 @@ void measureCbc(const std::string& prefix, aes_cbc::CbcFunction encrypt,
 }
 
 struct BlockFunctions {
-  aes_cbc::KeySetupFunction keySetupEnc;
-  aes_cbc::BlockFunction encrypt;
-  aes_cbc::KeySetupFunction keySetupDec;
-  aes_cbc::BlockFunction decrypt;
+  aes128::KeySetupFunction keySetupEnc;
+  aes128::BlockFunction encrypt;
+  aes128::KeySetupFunction keySetupDec;
+  aes128::BlockFunction decrypt;
 };
 
 // A key set-up each way, and one block each way with its array.
@@ -68,7 +68,7 @@ void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
 int main() {
   std::vector<std::uint8_t> data = benchMessage(largeLength);
   measure("empty", [] {});
-  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+  for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       measureBlocks(implementation->name,
                     {implementation->keySetupEnc, implementation->encryptBlock,

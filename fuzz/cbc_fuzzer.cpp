@@ -103,7 +103,7 @@ class GuardedBuffer {
 };
 
 // One encryption and decryption of `plaintext` by `encrypt` and `decrypt`.
-void checkCbc(const char* name, aes_cbc::CbcFunction encrypt, aes_cbc::CbcFunction decrypt,
+void checkCbc(const char* name, aes128::CbcFunction encrypt, aes128::CbcFunction decrypt,
               std::span<const std::uint8_t, keyBytes> key,
               std::span<const std::uint8_t, ivBytes> iv, std::span<const std::uint8_t> plaintext,
               std::uint32_t length, std::span<const std::uint8_t> expected) {
@@ -129,10 +129,10 @@ void checkCbc(const char* name, aes_cbc::CbcFunction encrypt, aes_cbc::CbcFuncti
 
 struct BlockFunctions {
   const char* name;
-  aes_cbc::KeySetupFunction keySetupEnc;
-  aes_cbc::BlockFunction encrypt;
-  aes_cbc::KeySetupFunction keySetupDec;
-  aes_cbc::BlockFunction decrypt;
+  aes128::KeySetupFunction keySetupEnc;
+  aes128::BlockFunction encrypt;
+  aes128::KeySetupFunction keySetupDec;
+  aes128::BlockFunction decrypt;
 };
 
 // The key set-ups against the reference schedule, and one block, in place,
@@ -181,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
   reference::cbcEncrypt(key, iv, expected);
 
-  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+  for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       checkCbc(implementation->name, implementation->encrypt, implementation->decrypt, key, iv,
                plaintext, length, expected);

@@ -21,7 +21,7 @@
 
 namespace {
 
-using aes_cbc::Implementation;
+using aes128::Implementation;
 using test_support::bigEndianBytes;
 using test_support::Block;
 using test_support::sameBytes;
@@ -87,8 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Aes128, KeySchedule, test_support::allImplementations()
 
 struct BlockDirection {
   const char* name;
-  aes_cbc::KeySetupFunction Implementation::*keySetup;
-  aes_cbc::BlockFunction Implementation::*transform;
+  aes128::KeySetupFunction Implementation::*keySetup;
+  aes128::BlockFunction Implementation::*transform;
   decltype(&reference::encryptBlock) reference;
   // The reference over any 44 words, as the direction's layout reads them.
   decltype(&reference::encryptWithWords) referenceWithWords;
@@ -111,8 +111,8 @@ class BlockFunction
 
 // `expected`, whether written to a separate buffer, in place, at odd
 // addresses, or again with the same round keys.
-void expectEveryWay(aes_cbc::BlockFunction transform, const RoundKeys& roundKeys,
-                    const Block& input, const Block& expected, const std::string& what) {
+void expectEveryWay(aes128::BlockFunction transform, const RoundKeys& roundKeys, const Block& input,
+                    const Block& expected, const std::string& what) {
   Block separate{};
   transform(roundKeys, input, separate);
   EXPECT_TRUE(sameBytes(what + ", separate buffers", expected, separate));
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Aes128, BlockFunction,
 // The public block functions run on the implementation that the CBC
 // functions chose.
 TEST(BlockPublicFunctions, RunOnTheChosenImplementation) {
-  const Implementation& chosen = aes_cbc::chosen();
+  const Implementation& chosen = aes128::chosen();
   EXPECT_STREQ(chosen.name, aes_128_cbc_implementation());
   SeededRandom random;
   const Block key = random.block();

@@ -26,7 +26,7 @@
 
 namespace {
 
-using aes_cbc::Implementation;
+using aes128::Implementation;
 using test_support::Block;
 using test_support::Bytes;
 using test_support::sameBytes;
@@ -38,7 +38,7 @@ struct CbcDirection {
   bool encrypt;
   decltype(&reference::cbcEncrypt) reference;
 
-  aes_cbc::CbcFunction of(const Implementation& implementation) const {
+  aes128::CbcFunction of(const Implementation& implementation) const {
     return encrypt ? implementation.encrypt : implementation.decrypt;
   }
   friend void PrintTo(const CbcDirection& param, std::ostream* out) { *out << param.name; }
@@ -96,7 +96,7 @@ TEST_P(Cbc, ChangesOnlyTheWholeBlocksOfLength) {
 TEST_P(Cbc, OneCallEqualsChainedOneBlockCallsAndRepeats) {
   const auto& [direction, implementation] = GetParam();
   SKIP_UNSUPPORTED(implementation);
-  const aes_cbc::CbcFunction library = direction.of(*implementation);
+  const aes128::CbcFunction library = direction.of(*implementation);
   SeededRandom random;
   const Block key = random.block();
   const Block iv = random.block();
@@ -216,7 +216,7 @@ std::string expectedImplementation() {
   if (const char* named = std::getenv("AES_EXPECTED_IMPLEMENTATION"); named != nullptr) {
     return named;
   }
-#if !AES_CBC_TABLE_ONLY && (defined(__x86_64__) || defined(__i386__))
+#if !AES128_TABLE_ONLY && (defined(__x86_64__) || defined(__i386__))
   unsigned eax = 0;
   unsigned ebx = 0;
   unsigned ecx = 0;
@@ -233,7 +233,7 @@ std::string expectedImplementation() {
   }
   return __builtin_cpu_supports("ssse3") != 0 ? "ssse3" : "bitsliced";
 #else
-  return AES_CBC_TABLE_ONLY ? "table" : "";
+  return AES128_TABLE_ONLY ? "table" : "";
 #endif
 }
 
@@ -241,13 +241,13 @@ std::string expectedImplementation() {
 // choice may return: in every build but the table-only one, never the
 // table-driven cipher.
 TEST(CbcPublicFunctions, RunTheImplementationThisCpuCallsFor) {
-  const auto choosable = aes_cbc::choosable();
+  const auto choosable = aes128::choosable();
   const bool listed =
       std::any_of(choosable.begin(), choosable.end(), [](const Implementation* each) {
         return std::string_view(each->name) == aes_128_cbc_implementation();
       });
   EXPECT_TRUE(listed) << aes_128_cbc_implementation();
-  if (!AES_CBC_TABLE_ONLY) {
+  if (!AES128_TABLE_ONLY) {
     EXPECT_STRNE(aes_128_cbc_implementation(), "table");
   }
   const std::string expected = expectedImplementation();

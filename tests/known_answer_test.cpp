@@ -20,7 +20,7 @@
 
 namespace {
 
-using aes_cbc::Implementation;
+using aes128::Implementation;
 using test_support::Block;
 using test_support::Bytes;
 using test_support::Record;

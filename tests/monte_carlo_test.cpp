@@ -19,7 +19,7 @@
 
 namespace {
 
-using aes_cbc::Implementation;
+using aes128::Implementation;
 using test_support::Block;
 using test_support::Record;
 
@@ -35,7 +35,7 @@ LastTwo ecbInnerLoop(const Implementation& implementation, bool encrypt, const B
                      Block text) {
   std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
   (encrypt ? implementation.keySetupEnc : implementation.keySetupDec)(roundKeys, key);
-  const aes_cbc::BlockFunction block =
+  const aes128::BlockFunction block =
       encrypt ? implementation.encryptBlock : implementation.decryptBlock;
   Block previous{};
   for (std::size_t j = 0; j < innerIterations; ++j) {
@@ -50,7 +50,7 @@ LastTwo ecbInnerLoop(const Implementation& implementation, bool encrypt, const B
 // which is the output when encrypting and the input when decrypting.
 LastTwo cbcInnerLoop(const Implementation& implementation, bool encrypt, const Block& key,
                      const Block& iv, Block input) {
-  const aes_cbc::CbcFunction cbc = encrypt ? implementation.encrypt : implementation.decrypt;
+  const aes128::CbcFunction cbc = encrypt ? implementation.encrypt : implementation.decrypt;
   Block chain = iv;
   Block previousOutput = iv;
   Block output{};

@@ -29,7 +29,7 @@
 
 int main(int argc, char** argv) {
   constexpr int unsupportedStatus = 77;
-  for (const aes_cbc::Implementation* implementation : aes_cbc::implementations()) {
+  for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (argc < 2) {
       if (implementation->supported()) {
         std::puts(implementation->name);
@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
         implementation->decrypt(key, iv, data.data(), length);
         return 0;
       }
-      std::array<std::uint32_t, aes_cbc::roundKeyWords> encryption{};
-      std::array<std::uint32_t, aes_cbc::roundKeyWords> decryption{};
+      std::array<std::uint32_t, aes128::roundKeyWords> encryption{};
+      std::array<std::uint32_t, aes128::roundKeyWords> decryption{};
       implementation->keySetupEnc(encryption, key);
       implementation->keySetupDec(decryption, key);
       for (std::size_t offset = 0; offset < data.size(); offset += 16) {

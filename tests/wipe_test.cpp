@@ -20,8 +20,8 @@
 
 namespace {
 
-using aes_cbc::Implementation;
-using aes_cbc::Schedule;
+using aes128::Implementation;
+using aes128::Schedule;
 using test_support::Block;
 using test_support::Bytes;
 

@@ -656,7 +656,7 @@ def render(forward_top, inverse_top, forward_bottom, inverse_bottom, choice):
         "",
         "#include <array>",
         "",
-        "namespace aes_cbc::bitsliced {",
+        "namespace aes128::bitsliced {",
         "",
         "template <typename Word>",
         "using Planes = std::array<Word, 8>;",
@@ -665,7 +665,7 @@ def render(forward_top, inverse_top, forward_bottom, inverse_bottom, choice):
         "",
         *inverse,
         "",
-        "}  // namespace aes_cbc::bitsliced",
+        "}  // namespace aes128::bitsliced",
         "",
     ]
     return lines, counts

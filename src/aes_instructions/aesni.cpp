@@ -10,20 +10,20 @@
 // them.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_X86
+#if AES128_X86
 
 #include "common/x86_cpu.hpp"
 #include "common/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
-#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("aes,ssse3,sse2")
-#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("aes,ssse3,sse2")
+#define AES128_CORE_ENTRY AES128_X86_ENTRY("aes,ssse3,sse2")
+#define AES128_CORE_INLINE AES128_X86_INLINE("aes,ssse3,sse2")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "aes_instructions/aesni_core.hpp"
 #include "modes/implementation_of.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 // Every CPU with AES-NI has SSSE3 too, whose byte shuffle turns the block
@@ -39,6 +39,6 @@ bool cpuHasAesNi() noexcept {
 extern constinit const Implementation aesNiImplementation =
     implementationOf<AesNiCore>("aes-ni", cpuHasAesNi);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

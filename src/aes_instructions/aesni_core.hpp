@@ -7,11 +7,11 @@
 // expansion. No lookup depends on key or data.
 //
 // Everything here is compiled for the including file's instructions (at
-// least "aes,ssse3,sse2") through AES_CBC_CORE_INLINE (modes/cbc_mode.hpp)
+// least "aes,ssse3,sse2") through AES128_CORE_INLINE (modes/cbc_mode.hpp)
 // and has internal linkage: each implementation file that includes this gets
 // a copy of its own, which no other file can call, so no code compiled for
 // these instructions is ever shared with code that runs on a CPU without
-// them. Include only where AES_CBC_X86 is 1.
+// them. Include only where AES128_X86 is 1.
 #pragma once
 
 #include <emmintrin.h>
@@ -25,7 +25,7 @@
 #include "modes/block_core.hpp"
 #include "modes/key_expansion.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
@@ -45,28 +45,26 @@ struct AesNiCore {
   // loop's own instructions, which are a quarter of a block's here.
   static constexpr bool unrollEncryption = true;
 
-  AES_CBC_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
+  AES128_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   }
-  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, __m128i value) {
+  AES128_CORE_INLINE static void store(std::uint8_t* bytes, __m128i value) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), value);
   }
-  AES_CBC_CORE_INLINE static __m128i bitwiseXor(__m128i a, __m128i b) {
-    return _mm_xor_si128(a, b);
-  }
+  AES128_CORE_INLINE static __m128i bitwiseXor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
 
   // --- Round keys as the block functions' words ------------------------------
 
   // The words hold a round key's bytes most significant first: each word's
   // four bytes reversed, one PSHUFB.
-  AES_CBC_CORE_INLINE static __m128i byteSwapWords(__m128i value) {
+  AES128_CORE_INLINE static __m128i byteSwapWords(__m128i value) {
     return _mm_shuffle_epi8(value,
                             _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3));
   }
-  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, __m128i key) {
+  AES128_CORE_INLINE static void storeWords(std::uint32_t* words, __m128i key) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(words), byteSwapWords(key));
   }
-  AES_CBC_CORE_INLINE static __m128i invMixColumns(__m128i key) { return _mm_aesimc_si128(key); }
+  AES128_CORE_INLINE static __m128i invMixColumns(__m128i key) { return _mm_aesimc_si128(key); }
 
   // The block functions' round keys, read from the words where they are
   // used. Both schedules as they stand: AESDEC takes the equivalent inverse
@@ -74,14 +72,14 @@ struct AesNiCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES_CBC_CORE_INLINE __m128i operator[](std::size_t r) const {
+    AES128_CORE_INLINE __m128i operator[](std::size_t r) const {
       return byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
     }
   };
 
   // --- Key expansion -------------------------------------------------------
 
-  AES_CBC_CORE_INLINE static __m128i loadKey(const std::uint8_t* bytes) { return load(bytes); }
+  AES128_CORE_INLINE static __m128i loadKey(const std::uint8_t* bytes) { return load(bytes); }
 
   // Round key i+1 from round key i. Word 3 of AESKEYGENASSIST's result is
   // SubWord(RotWord(w3)) XOR rcon; the shifts give each word the XOR of the
@@ -89,7 +87,7 @@ struct AesNiCore {
   // The round constant is a constexpr local: without optimisation GCC's
   // intrinsic is a macro whose operand must be a constant expression.
   template <std::size_t i>
-  AES_CBC_CORE_INLINE static __m128i nextRoundKey(__m128i key) {
+  AES128_CORE_INLINE static __m128i nextRoundKey(__m128i key) {
     constexpr int rcon = static_cast<int>(roundConstant(i));
     const __m128i assist = _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, rcon), 0xff);
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
@@ -98,15 +96,15 @@ struct AesNiCore {
   }
 
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
-                                            RoundKeys<schedule>& roundKeys) {
+  AES128_CORE_INLINE static void expandKey(const std::uint8_t* key,
+                                           RoundKeys<schedule>& roundKeys) {
     expandKeyByRounds<AesNiCore, schedule>(key, roundKeys);
   }
 
   // --- Blocks --------------------------------------------------------------
 
   template <typename Keys>
-  AES_CBC_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
+  AES128_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
     state = _mm_xor_si128(state, roundKeys[0]);
 #pragma GCC unroll 9
     for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
@@ -116,7 +114,7 @@ struct AesNiCore {
   }
 
   template <std::size_t n, typename Keys>
-  AES_CBC_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m128i (&state)[n]) {
+  AES128_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m128i (&state)[n]) {
     const Keys& roundKeys = readAgain(expandedKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
@@ -137,4 +135,4 @@ struct AesNiCore {
 };
 
 }  // namespace
-}  // namespace aes_cbc
+}  // namespace aes128

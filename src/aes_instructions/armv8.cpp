@@ -11,7 +11,7 @@
 // code that runs on a CPU without them.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_ARMV8
+#if AES128_ARMV8
 
 #include <arm_neon.h>
 
@@ -24,13 +24,13 @@
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
 #if defined(__clang__)
-#define AES_CBC_CORE_ENTRY __attribute__((target("aes")))
-#define AES_CBC_CORE_INLINE __attribute__((target("aes"), always_inline)) inline
+#define AES128_CORE_ENTRY __attribute__((target("aes")))
+#define AES128_CORE_INLINE __attribute__((target("aes"), always_inline)) inline
 #else
 // GCC 12's arm_neon.h declares the AES intrinsics under "+crypto" (AES and
 // SHA-2), so that is what their callers must be compiled for.
-#define AES_CBC_CORE_ENTRY __attribute__((target("+crypto")))
-#define AES_CBC_CORE_INLINE __attribute__((target("+crypto"), always_inline)) inline
+#define AES128_CORE_ENTRY __attribute__((target("+crypto")))
+#define AES128_CORE_INLINE __attribute__((target("+crypto"), always_inline)) inline
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
@@ -39,7 +39,7 @@
 #include "modes/implementation_of.hpp"
 #include "modes/key_expansion.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 struct Armv8AesCore {
@@ -55,11 +55,11 @@ struct Armv8AesCore {
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
 
-  AES_CBC_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
-  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
+  AES128_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
+  AES128_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
     vst1q_u8(bytes, block);
   }
-  AES_CBC_CORE_INLINE static uint8x16_t bitwiseXor(uint8x16_t a, uint8x16_t b) {
+  AES128_CORE_INLINE static uint8x16_t bitwiseXor(uint8x16_t a, uint8x16_t b) {
     return veorq_u8(a, b);
   }
 
@@ -67,10 +67,10 @@ struct Armv8AesCore {
 
   // The words hold a round key's bytes most significant first: on this
   // little-endian target each word's four bytes reversed, one REV32.
-  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, uint8x16_t key) {
+  AES128_CORE_INLINE static void storeWords(std::uint32_t* words, uint8x16_t key) {
     vst1q_u8(reinterpret_cast<std::uint8_t*>(words), vrev32q_u8(key));
   }
-  AES_CBC_CORE_INLINE static uint8x16_t invMixColumns(uint8x16_t key) { return vaesimcq_u8(key); }
+  AES128_CORE_INLINE static uint8x16_t invMixColumns(uint8x16_t key) { return vaesimcq_u8(key); }
 
   // The block functions' round keys, read from the words where they are
   // used. Both schedules as they stand: AESD with AESIMC takes the
@@ -78,20 +78,20 @@ struct Armv8AesCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES_CBC_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
+    AES128_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
       return vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
     }
   };
 
   // --- Key expansion -------------------------------------------------------
 
-  AES_CBC_CORE_INLINE static uint8x16_t loadKey(const std::uint8_t* bytes) { return load(bytes); }
+  AES128_CORE_INLINE static uint8x16_t loadKey(const std::uint8_t* bytes) { return load(bytes); }
 
   // SubWord(RotWord(w)) XOR rcon of FIPS-197 section 5.2, with the word's
   // first byte in its low byte. AESE with a zero key on four copies of the
   // word is SubBytes alone: ShiftRows only moves bytes between equal columns.
   template <std::size_t i>
-  AES_CBC_CORE_INLINE static std::uint32_t subRotWord(std::uint32_t word) {
+  AES128_CORE_INLINE static std::uint32_t subRotWord(std::uint32_t word) {
     const uint8x16_t copies = vreinterpretq_u8_u32(vdupq_n_u32(word));
     const std::uint32_t substituted =
         vgetq_lane_u32(vreinterpretq_u32_u8(vaeseq_u8(copies, vdupq_n_u8(0))), 0);
@@ -100,7 +100,7 @@ struct Armv8AesCore {
 
   // Round key i+1 from round key i, word by word as FIPS-197 writes it.
   template <std::size_t i>
-  AES_CBC_CORE_INLINE static uint8x16_t nextRoundKey(uint8x16_t key) {
+  AES128_CORE_INLINE static uint8x16_t nextRoundKey(uint8x16_t key) {
     uint32x4_t words = vreinterpretq_u32_u8(key);
     const std::uint32_t w0 = vgetq_lane_u32(words, 0) ^ subRotWord<i>(vgetq_lane_u32(words, 3));
     const std::uint32_t w1 = vgetq_lane_u32(words, 1) ^ w0;
@@ -114,8 +114,8 @@ struct Armv8AesCore {
   }
 
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
-                                            RoundKeys<schedule>& roundKeys) {
+  AES128_CORE_INLINE static void expandKey(const std::uint8_t* key,
+                                           RoundKeys<schedule>& roundKeys) {
     expandKeyByRounds<Armv8AesCore, schedule>(key, roundKeys);
   }
 
@@ -124,7 +124,7 @@ struct Armv8AesCore {
   // AESE XORs the round key first, so round key r enters round r+1, and the
   // last round key is a plain XOR.
   template <typename Keys>
-  AES_CBC_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
+  AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
       state = vaesmcq_u8(vaeseq_u8(state, roundKeys[r]));
@@ -134,7 +134,7 @@ struct Armv8AesCore {
   }
 
   template <std::size_t n, typename Keys>
-  AES_CBC_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
 #pragma GCC unroll 8
@@ -165,6 +165,6 @@ bool cpuHasArmv8Aes() noexcept {
 extern constinit const Implementation armv8AesImplementation =
     implementationOf<Armv8AesCore>("armv8-aes", cpuHasArmv8Aes);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

@@ -17,7 +17,7 @@
 // after the call pays no penalty for mixing it with AVX code.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_VAES
+#if AES128_VAES
 
 #include <immintrin.h>
 
@@ -28,14 +28,14 @@
 #include "common/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): attributes
-#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("avx2,vaes,aes,ssse3,sse2")
-#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("avx2,vaes,aes,ssse3,sse2")
+#define AES128_CORE_ENTRY AES128_X86_ENTRY("avx2,vaes,aes,ssse3,sse2")
+#define AES128_CORE_INLINE AES128_X86_INLINE("avx2,vaes,aes,ssse3,sse2")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "aes_instructions/aesni_core.hpp"
 #include "modes/implementation_of.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 struct VaesAvx2Core : AesNiCore {
@@ -49,22 +49,22 @@ struct VaesAvx2Core : AesNiCore {
   // cppcheck-suppress duplInheritedMember ; as above
   static constexpr std::size_t lanes = 8;
 
-  AES_CBC_CORE_INLINE static __m256i loadLane(const std::uint8_t* bytes) {
+  AES128_CORE_INLINE static __m256i loadLane(const std::uint8_t* bytes) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
   }
-  AES_CBC_CORE_INLINE static void storeLane(std::uint8_t* bytes, __m256i value) {
+  AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, __m256i value) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), value);
   }
-  AES_CBC_CORE_INLINE static __m256i xorLanes(__m256i a, __m256i b) {
+  AES128_CORE_INLINE static __m256i xorLanes(__m256i a, __m256i b) {
     return _mm256_xor_si256(a, b);
   }
-  AES_CBC_CORE_INLINE static __m256i firstPrevious(__m128i chain, const std::uint8_t* group) {
+  AES128_CORE_INLINE static __m256i firstPrevious(__m128i chain, const std::uint8_t* group) {
     return _mm256_set_m128i(load(group), chain);
   }
 
   template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                          __m256i (&state)[n]) {
+  AES128_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
+                                         __m256i (&state)[n]) {
     const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
     // Each round key in both halves.
     const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
@@ -107,6 +107,6 @@ bool cpuHasVaesAvx2() noexcept {
 extern constinit const Implementation vaesAvx2Implementation =
     implementationOf<VaesAvx2Core, AesNiCore>("vaes-avx2", cpuHasVaesAvx2);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

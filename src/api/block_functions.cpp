@@ -8,27 +8,27 @@
 #include "choice/choice.hpp"
 #include "common/key_schedule.hpp"
 
-static_assert(aes_128_key_bytes == aes_cbc::blockBytes && aes_block_bytes == aes_cbc::blockBytes &&
-              aes_128_round_key_words == aes_cbc::roundKeyWords);
+static_assert(aes_128_key_bytes == aes128::blockBytes && aes_block_bytes == aes128::blockBytes &&
+              aes_128_round_key_words == aes128::roundKeyWords);
 
 void rijndaelKeySetupEnc(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
                          std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
-  aes_cbc::chosen().keySetupEnc(roundKeys, key);
+  aes128::chosen().keySetupEnc(roundKeys, key);
 }
 
 void rijndaelEncrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
                      std::span<const std::uint8_t, aes_block_bytes> input,
                      std::span<std::uint8_t, aes_block_bytes> output) noexcept {
-  aes_cbc::chosen().encryptBlock(roundKeys, input, output);
+  aes128::chosen().encryptBlock(roundKeys, input, output);
 }
 
 void rijndaelKeySetupDec(std::span<std::uint32_t, aes_128_round_key_words> roundKeys,
                          std::span<const std::uint8_t, aes_128_key_bytes> key) noexcept {
-  aes_cbc::chosen().keySetupDec(roundKeys, key);
+  aes128::chosen().keySetupDec(roundKeys, key);
 }
 
 void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
                      std::span<const std::uint8_t, aes_block_bytes> input,
                      std::span<std::uint8_t, aes_block_bytes> output) noexcept {
-  aes_cbc::chosen().decryptBlock(roundKeys, input, output);
+  aes128::chosen().decryptBlock(roundKeys, input, output);
 }

@@ -10,15 +10,15 @@
 void aes_128_cbc_encrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  aes_cbc::chosen().encrypt(key, iv, data, length);
+  aes128::chosen().encrypt(key, iv, data, length);
 }
 
 void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                          std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                          std::uint32_t length) noexcept {
-  aes_cbc::chosen().decrypt(key, iv, data, length);
+  aes128::chosen().decrypt(key, iv, data, length);
 }
 
 const char* aes_128_cbc_implementation() noexcept {
-  return aes_cbc::chosen().name;
+  return aes128::chosen().name;
 }

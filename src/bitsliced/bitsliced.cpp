@@ -20,7 +20,7 @@
 // block), under the modes of modes/.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_BITSLICED
+#if AES128_BITSLICED
 
 #include <algorithm>
 #include <array>
@@ -31,8 +31,8 @@
 #include <utility>
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
-#define AES_CBC_CORE_ENTRY
-#define AES_CBC_CORE_INLINE [[gnu::flatten]] inline
+#define AES128_CORE_ENTRY
+#define AES128_CORE_INLINE [[gnu::flatten]] inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "bitsliced/circuits.hpp"
@@ -43,7 +43,7 @@
 #include "modes/implementation_of.hpp"
 #include "modes/key_expansion.hpp"
 
-namespace aes_cbc::bitsliced {
+namespace aes128::bitsliced {
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -351,13 +351,13 @@ struct BitslicedCore {
 using MachineWord = std::conditional_t<(sizeof(void*) >= 8), std::uint64_t, std::uint32_t>;
 
 }  // namespace
-}  // namespace aes_cbc::bitsliced
+}  // namespace aes128::bitsliced
 
-namespace aes_cbc {
+namespace aes128 {
 
 extern constinit const Implementation bitslicedImplementation =
     implementationOf<bitsliced::BitslicedCore<bitsliced::MachineWord>>("bitsliced", anyCpu);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

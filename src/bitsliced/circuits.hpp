@@ -25,7 +25,7 @@
 #include "bitsliced/sbox_gates.hpp"
 #include "common/gf256.hpp"
 
-namespace aes_cbc::bitsliced {
+namespace aes128::bitsliced {
 
 // Planes of 64 bytes at once: bit j of plane i is bit i of byte `first` + j.
 constexpr Planes<std::uint64_t> consecutiveBytes(unsigned first) {
@@ -66,4 +66,4 @@ constexpr bool circuitsMatchTheSboxes() {
 
 static_assert(circuitsMatchTheSboxes());
 
-}  // namespace aes_cbc::bitsliced
+}  // namespace aes128::bitsliced

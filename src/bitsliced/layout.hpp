@@ -43,7 +43,7 @@
 #include "common/gf256.hpp"
 #include "common/key_schedule.hpp"
 
-namespace aes_cbc::bitsliced {
+namespace aes128::bitsliced {
 
 // ---------------------------------------------------------------------------
 // The layout: 16 slots of `lanes` bits, byte (r, c) in slot 4r + c.
@@ -555,4 +555,4 @@ static_assert(columnMixesMatchTheirMatrices<std::uint64_t, lanes<std::uint64_t>>
               columnMixesMatchTheirMatrices<std::uint32_t, lanes<std::uint32_t>>() &&
               columnMixesMatchTheirMatrices<std::uint32_t, 1>());
 
-}  // namespace aes_cbc::bitsliced
+}  // namespace aes128::bitsliced

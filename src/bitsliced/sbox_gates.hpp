@@ -12,7 +12,7 @@
 
 #include <array>
 
-namespace aes_cbc::bitsliced {
+namespace aes128::bitsliced {
 
 template <typename Word>
 using Planes = std::array<Word, 8>;
@@ -263,4 +263,4 @@ constexpr Planes<Word> invSubBytes(const Planes<Word>& y) {
   return s;
 }
 
-}  // namespace aes_cbc::bitsliced
+}  // namespace aes128::bitsliced

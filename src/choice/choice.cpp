@@ -8,29 +8,29 @@
 
 #include "modes/implementation.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 
 // Every implementation built in, declared from the one list; each is defined
 // in its own family's folder.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the list's entries
-#define AES_CBC_IMPLEMENTATION(entry) extern const Implementation entry;
+#define AES128_IMPLEMENTATION(entry) extern const Implementation entry;
 #include "choice/list.hpp"
-#undef AES_CBC_IMPLEMENTATION
+#undef AES128_IMPLEMENTATION
 extern const Implementation tableImplementation;
 
 namespace {
 
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the list's entries
-#define AES_CBC_IMPLEMENTATION(entry) &(entry),
+#define AES128_IMPLEMENTATION(entry) &(entry),
 constexpr std::array candidates{
 #include "choice/list.hpp"
 };
-#undef AES_CBC_IMPLEMENTATION
+#undef AES128_IMPLEMENTATION
 
 // What the choice falls back on, the list's last: every CPU runs it, and in
 // every build but the table-only one it is constant-time, so the choice can
 // never return the table-driven cipher, whose lookups follow key and data.
-#if AES_CBC_TABLE_ONLY
+#if AES128_TABLE_ONLY
 constexpr const Implementation* lastResort = &tableImplementation;
 #else
 constexpr const Implementation* lastResort = &bitslicedImplementation;
@@ -80,4 +80,4 @@ const Implementation& choose() noexcept {
   return *implementation;
 }
 
-}  // namespace aes_cbc
+}  // namespace aes128

@@ -9,7 +9,7 @@
 
 #include "modes/implementation.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 
 // The implementations the choice takes from, the preferred first; the last
 // is supported everywhere.
@@ -31,4 +31,4 @@ inline const Implementation& chosen() noexcept {
   return implementation != nullptr ? *implementation : choose();
 }
 
-}  // namespace aes_cbc
+}  // namespace aes128

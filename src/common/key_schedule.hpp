@@ -12,7 +12,7 @@
 
 #include "common/gf256.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 
 inline constexpr std::size_t blockBytes = 16;
 inline constexpr std::size_t roundKeyCount = 11;
@@ -110,4 +110,4 @@ constexpr bool columnMixesMatchTheirMatrices() {
 static_assert(mixColumn(0xdb135345U) == 0x8e4da1bcU && mixColumn(0xf20a225cU) == 0x9fdc589dU);
 static_assert(columnMixesMatchTheirMatrices());
 
-}  // namespace aes_cbc
+}  // namespace aes128

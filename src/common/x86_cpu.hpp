@@ -15,7 +15,7 @@
 #include <cpuid.h>
 #endif
 
-namespace aes_cbc::x86 {
+namespace aes128::x86 {
 
 struct CpuidRegisters {
   unsigned eax = 0;
@@ -69,6 +69,6 @@ inline constexpr unsigned leaf7EcxVaes = 1U << 9;
 // XCR0: the SSE (XMM) and AVX (upper YMM halves) states.
 inline constexpr std::uint64_t xcr0SseAndAvxState = 0x6;
 
-}  // namespace aes_cbc::x86
+}  // namespace aes128::x86
 
 #endif

@@ -8,18 +8,18 @@
 // Macros, not constants: attributes cannot be passed any other way.
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if defined(_MSC_VER) && !defined(__clang__)
-#define AES_CBC_X86_ENTRY(features)
-#define AES_CBC_X86_INLINE(features) __forceinline
+#define AES128_X86_ENTRY(features)
+#define AES128_X86_INLINE(features) __forceinline
 #else
 // An entry point of an implementation, called from plain code. 32-bit Windows
 // keeps the stack only 4-byte aligned, and the implementations keep 16-byte
 // vectors on it: there the entry points realign it.
 #if defined(_WIN32) && defined(__i386__)
-#define AES_CBC_X86_ENTRY(features) __attribute__((target(features), force_align_arg_pointer))
+#define AES128_X86_ENTRY(features) __attribute__((target(features), force_align_arg_pointer))
 #else
-#define AES_CBC_X86_ENTRY(features) __attribute__((target(features)))
+#define AES128_X86_ENTRY(features) __attribute__((target(features)))
 #endif
 // A helper of the entry points, always inlined into them.
-#define AES_CBC_X86_INLINE(features) __attribute__((target(features), always_inline)) inline
+#define AES128_X86_INLINE(features) __attribute__((target(features), always_inline)) inline
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)

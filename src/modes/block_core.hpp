@@ -43,7 +43,7 @@
 
 #include "common/key_schedule.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 
 // The round keys, through a pointer that an empty assembly statement claims
 // to change, so that the compiler reads them from their array where they are
@@ -66,4 +66,4 @@ inline bool anyCpu() noexcept {
   return true;
 }
 
-}  // namespace aes_cbc
+}  // namespace aes128

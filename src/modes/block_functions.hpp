@@ -8,12 +8,12 @@
 // so that nothing of them stays in memory. No branch and no address
 // depends on key or data.
 //
-// Included after AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE are defined
+// Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are defined
 // (modes/cbc_mode.hpp).
 #pragma once
 
-#if !defined(AES_CBC_CORE_ENTRY) || !defined(AES_CBC_CORE_INLINE)
-#error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
+#if !defined(AES128_CORE_ENTRY) || !defined(AES128_CORE_INLINE)
+#error "define AES128_CORE_ENTRY and AES128_CORE_INLINE before including this file"
 #endif
 
 #include <cstdint>
@@ -21,7 +21,7 @@
 #include "common/key_schedule.hpp"
 #include "modes/key_expansion.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
@@ -41,7 +41,7 @@ struct BlockFunctions {
   using WordKeys = typename Core::template WordKeys<schedule>;
 
   template <Schedule schedule>
-  AES_CBC_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
+  AES128_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
     if constexpr (requires { Core::template setupWords<schedule>(key.data(), words.data()); }) {
       Core::template setupWords<schedule>(key.data(), words.data());
     } else {
@@ -49,8 +49,8 @@ struct BlockFunctions {
     }
   }
 
-  AES_CBC_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
-                                         OutputBytes output) noexcept {
+  AES128_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
+                                        OutputBytes output) noexcept {
     const WordKeys<Schedule::encryption> roundKeys{words.data()};
     if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::encryptBytes(roundKeys, input.data(), output.data());
@@ -60,8 +60,8 @@ struct BlockFunctions {
   }
 
   // One block as a lane of its own.
-  AES_CBC_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
-                                         OutputBytes output) noexcept {
+  AES128_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
+                                        OutputBytes output) noexcept {
     const WordKeys<Schedule::decryption> roundKeys{words.data()};
     if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
       Core::decryptBytes(roundKeys, input.data(), output.data());
@@ -75,4 +75,4 @@ struct BlockFunctions {
 };
 
 }  // namespace
-}  // namespace aes_cbc
+}  // namespace aes128

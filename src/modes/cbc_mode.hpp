@@ -15,20 +15,20 @@
 // call used where registers are few (scrubStackAfterCall), and the test of
 // the wipe looks for it everywhere.
 //
-// The including file defines AES_CBC_CORE_ENTRY, the attributes of the
-// entry points (the core's target instructions), and AES_CBC_CORE_INLINE,
+// The including file defines AES128_CORE_ENTRY, the attributes of the
+// entry points (the core's target instructions), and AES128_CORE_INLINE,
 // the same with inlining, before including this file; so nothing here is
 // compiled for other instructions than the including file's. It may define
-// AES_CBC_CORE_GROUP, the attributes of the step that decrypts a group, where
+// AES128_CORE_GROUP, the attributes of the step that decrypts a group, where
 // that is better not inlined (a core of plain C++ whose group is large, whose
 // words then stay the step's own); by default it is inlined.
 #pragma once
 
-#if !defined(AES_CBC_CORE_ENTRY) || !defined(AES_CBC_CORE_INLINE)
-#error "define AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE before including this file"
+#if !defined(AES128_CORE_ENTRY) || !defined(AES128_CORE_INLINE)
+#error "define AES128_CORE_ENTRY and AES128_CORE_INLINE before including this file"
 #endif
-#ifndef AES_CBC_CORE_GROUP
-#define AES_CBC_CORE_GROUP AES_CBC_CORE_INLINE  // NOLINT(cppcoreguidelines-macro-usage)
+#ifndef AES128_CORE_GROUP
+#define AES128_CORE_GROUP AES128_CORE_INLINE  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 
 #include <cstddef>
@@ -40,7 +40,7 @@
 #include "common/secure_wipe.hpp"
 #include "modes/block_core.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
@@ -71,9 +71,9 @@ struct CbcMode {
   static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
   static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
 
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void encrypt(ConstBytes key, ConstBytes iv,
-                                                           std::uint8_t* data,
-                                                           std::uint32_t length) noexcept {
+  [[gnu::noinline]] AES128_CORE_ENTRY static void encrypt(ConstBytes key, ConstBytes iv,
+                                                          std::uint8_t* data,
+                                                          std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::encryption> roundKeys;
     Core::template expandKey<Schedule::encryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -94,9 +94,9 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  [[gnu::noinline]] AES_CBC_CORE_ENTRY static void decrypt(ConstBytes key, ConstBytes iv,
-                                                           std::uint8_t* data,
-                                                           std::uint32_t length) noexcept {
+  [[gnu::noinline]] AES128_CORE_ENTRY static void decrypt(ConstBytes key, ConstBytes iv,
+                                                          std::uint8_t* data,
+                                                          std::uint32_t length) noexcept {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
     Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
@@ -124,14 +124,14 @@ struct CbcMode {
     secureWipe(roundKeys);
   }
 
-  AES_CBC_CORE_ENTRY static void encryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
-                                                  std::uint32_t length) noexcept {
+  AES128_CORE_ENTRY static void encryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
+                                                 std::uint32_t length) noexcept {
     encrypt(key, iv, data, length);
     scrubStack();
   }
 
-  AES_CBC_CORE_ENTRY static void decryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
-                                                  std::uint32_t length) noexcept {
+  AES128_CORE_ENTRY static void decryptThenScrub(ConstBytes key, ConstBytes iv, std::uint8_t* data,
+                                                 std::uint32_t length) noexcept {
     decrypt(key, iv, data, length);
     scrubStack();
   }
@@ -142,7 +142,7 @@ struct CbcMode {
 
  private:
   // One block in place, chained to `chain`; returns its ciphertext.
-  AES_CBC_CORE_INLINE static Block encryptBlock(
+  AES128_CORE_INLINE static Block encryptBlock(
       const typename Core::template RoundKeys<Schedule::encryption>& roundKeys, Block chain,
       std::uint8_t* block) {
     chain = Core::encrypt(roundKeys, Core::bitwiseXor(chain, Core::load(block)));
@@ -153,7 +153,7 @@ struct CbcMode {
   // The lanes left after the whole groups, fewer than a group, in groups of
   // n, n / 2 ... 1 lanes: at most one of each.
   template <std::size_t n>
-  AES_CBC_CORE_INLINE static void decryptTail(
+  AES128_CORE_INLINE static void decryptTail(
       const typename Core::template RoundKeys<Schedule::decryption>& roundKeys, std::uint8_t* data,
       std::size_t& lane, std::size_t laneCount, Block& chain) {
     if constexpr (n > 0) {
@@ -170,7 +170,7 @@ struct CbcMode {
   // that the ciphertext each lane is chained to is still in place when it is
   // read.
   template <std::size_t n>
-  AES_CBC_CORE_GROUP static void decryptGroup(
+  AES128_CORE_GROUP static void decryptGroup(
       const typename Core::template RoundKeys<Schedule::decryption>& roundKeys, std::uint8_t* group,
       Block& chain) {
     Lane state[n];
@@ -194,21 +194,21 @@ struct CbcMode {
   }
 
   // A lane is a block, unless the core holds several blocks to a register.
-  AES_CBC_CORE_INLINE static Lane loadLane(const std::uint8_t* bytes) {
+  AES128_CORE_INLINE static Lane loadLane(const std::uint8_t* bytes) {
     if constexpr (Core::blocksPerLane == 1) {
       return Core::load(bytes);
     } else {
       return Core::loadLane(bytes);
     }
   }
-  AES_CBC_CORE_INLINE static void storeLane(std::uint8_t* bytes, Lane lane) {
+  AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, Lane lane) {
     if constexpr (Core::blocksPerLane == 1) {
       Core::store(bytes, lane);
     } else {
       Core::storeLane(bytes, lane);
     }
   }
-  AES_CBC_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
+  AES128_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
     if constexpr (Core::blocksPerLane == 1) {
       return Core::bitwiseXor(a, b);
     } else {
@@ -217,7 +217,7 @@ struct CbcMode {
   }
   // The ciphertexts the first lane's blocks are chained to: `chain`, then the
   // blocks of the lane but its last.
-  AES_CBC_CORE_INLINE static Lane firstPrevious(Block chain, const std::uint8_t* group) {
+  AES128_CORE_INLINE static Lane firstPrevious(Block chain, const std::uint8_t* group) {
     if constexpr (Core::blocksPerLane == 1) {
       return chain;
     } else {
@@ -229,15 +229,15 @@ struct CbcMode {
   // For the test that looks for what a call left behind: the round keys of
   // `key` as the core holds them in memory, as bytes. Returns their count,
   // or 0 if `image` is too small.
-  AES_CBC_CORE_ENTRY static std::size_t roundKeyImage(ConstBytes key, Schedule schedule,
-                                                      std::span<std::uint8_t> image) noexcept {
+  AES128_CORE_ENTRY static std::size_t roundKeyImage(ConstBytes key, Schedule schedule,
+                                                     std::span<std::uint8_t> image) noexcept {
     return schedule == Schedule::encryption ? imageOf<Schedule::encryption>(key, image)
                                             : imageOf<Schedule::decryption>(key, image);
   }
 
  private:
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static std::size_t imageOf(ConstBytes key, std::span<std::uint8_t> image) {
+  AES128_CORE_INLINE static std::size_t imageOf(ConstBytes key, std::span<std::uint8_t> image) {
     typename Core::template RoundKeys<schedule> roundKeys;
     if (image.size() < sizeof roundKeys) {
       return 0;
@@ -250,4 +250,4 @@ struct CbcMode {
 };
 
 }  // namespace
-}  // namespace aes_cbc
+}  // namespace aes128

@@ -15,7 +15,7 @@
 #include "common/build_config.hpp"
 #include "common/key_schedule.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 
 using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
@@ -42,4 +42,4 @@ struct Implementation {
                                std::span<std::uint8_t> image) noexcept;
 };
 
-}  // namespace aes_cbc
+}  // namespace aes128

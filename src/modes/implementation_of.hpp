@@ -1,6 +1,6 @@
 // The implementation entry of a block core: its name, its test of the CPU,
 // and the entry points of the CBC mode and of the block functions compiled
-// for it. Included after AES_CBC_CORE_ENTRY and AES_CBC_CORE_INLINE are
+// for it. Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are
 // defined (modes/cbc_mode.hpp).
 #pragma once
 
@@ -8,7 +8,7 @@
 #include "modes/cbc_mode.hpp"
 #include "modes/implementation.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
@@ -31,4 +31,4 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
 }
 
 }  // namespace
-}  // namespace aes_cbc
+}  // namespace aes128

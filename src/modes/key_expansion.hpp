@@ -12,11 +12,11 @@
 //                                elsewhere the words go through arithmetic
 //   storeWords(words, key)       a round key as four words of the documented
 //                                layout (common/key_schedule.hpp)
-// The including file defines AES_CBC_CORE_INLINE (modes/cbc_mode.hpp).
+// The including file defines AES128_CORE_INLINE (modes/cbc_mode.hpp).
 #pragma once
 
-#ifndef AES_CBC_CORE_INLINE
-#error "define AES_CBC_CORE_INLINE before including this file"
+#ifndef AES128_CORE_INLINE
+#error "define AES128_CORE_INLINE before including this file"
 #endif
 
 #include <cstddef>
@@ -25,13 +25,13 @@
 
 #include "common/key_schedule.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 // Internal linkage: each file that includes this compiles it for its own
 // instructions, and no other file may call that code.
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Core, Schedule schedule, std::size_t r, typename RoundKeys>
-AES_CBC_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
+AES128_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
   if constexpr (requires { Core::template place<schedule, r>(roundKeys, key); }) {
     Core::template place<schedule, r>(roundKeys, key);
   } else if constexpr (throughInvMixColumns(schedule, r)) {
@@ -42,8 +42,8 @@ AES_CBC_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
 }
 
 template <typename Core, Schedule schedule, typename RoundKeys, std::size_t... step>
-AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys,
-                                           std::index_sequence<step...> /*steps*/) {
+AES128_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys,
+                                          std::index_sequence<step...> /*steps*/) {
   typename Core::Key roundKey = Core::loadKey(key);
   place<Core, schedule, 0>(roundKeys, roundKey);
   ((roundKey = Core::template nextRoundKey<step>(roundKey),
@@ -52,7 +52,7 @@ AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& r
 }
 
 template <typename Core, Schedule schedule, typename RoundKeys>
-AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys) {
+AES128_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& roundKeys) {
   expandKeyByRounds<Core, schedule>(key, roundKeys, std::make_index_sequence<roundKeyCount - 1>{});
 }
 
@@ -61,13 +61,13 @@ AES_CBC_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& r
 template <typename Core>
 struct WordPlacement {
   using Key = typename Core::Key;
-  AES_CBC_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) { return Core::loadKey(bytes); }
+  AES128_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) { return Core::loadKey(bytes); }
   template <std::size_t step>
-  AES_CBC_CORE_INLINE static Key nextRoundKey(Key key) {
+  AES128_CORE_INLINE static Key nextRoundKey(Key key) {
     return Core::template nextRoundKey<step>(key);
   }
   template <Schedule schedule, std::size_t r>
-  AES_CBC_CORE_INLINE static void place(std::uint32_t* words, Key key) {
+  AES128_CORE_INLINE static void place(std::uint32_t* words, Key key) {
     std::uint32_t* at = words + 4 * placeOf(schedule, r);
     if constexpr (!throughInvMixColumns(schedule, r)) {
       Core::storeWords(at, key);
@@ -83,9 +83,9 @@ struct WordPlacement {
 };
 
 template <typename Core, Schedule schedule>
-AES_CBC_CORE_INLINE void expandKeyToWords(const std::uint8_t* key, std::uint32_t* words) {
+AES128_CORE_INLINE void expandKeyToWords(const std::uint8_t* key, std::uint32_t* words) {
   expandKeyByRounds<WordPlacement<Core>, schedule>(key, words);
 }
 
 }  // namespace
-}  // namespace aes_cbc
+}  // namespace aes128

@@ -11,14 +11,14 @@
 #include "table/table_cipher.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage): plain C++, for every CPU
-#define AES_CBC_CORE_ENTRY
-#define AES_CBC_CORE_INLINE inline
+#define AES128_CORE_ENTRY
+#define AES128_CORE_INLINE inline
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "modes/block_core.hpp"
 #include "modes/implementation_of.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 // A block is its 16 bytes: the rounds take them into four big-endian words
@@ -110,4 +110,4 @@ struct TableCore {
 extern constinit const Implementation tableImplementation =
     implementationOf<TableCore>("table", anyCpu);
 
-}  // namespace aes_cbc
+}  // namespace aes128

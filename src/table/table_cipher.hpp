@@ -15,9 +15,9 @@
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if defined(_MSC_VER) && !defined(__clang__)
-#define AES_ALWAYS_INLINE __forceinline
+#define AES128_ALWAYS_INLINE __forceinline
 #else
-#define AES_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define AES128_ALWAYS_INLINE [[gnu::always_inline]] inline
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
@@ -29,12 +29,12 @@ using State = std::array<std::uint32_t, 4>;
 
 // Big-endian packing by shifts: the same on every host byte order. GCC and
 // Clang see one load or store and a byte swap in each.
-AES_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
+AES128_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          std::uint32_t{p[3]};
 }
 
-AES_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
+AES128_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
   p[0] = static_cast<std::uint8_t>(w >> 24);
   p[1] = static_cast<std::uint8_t>(w >> 16);
   p[2] = static_cast<std::uint8_t>(w >> 8);
@@ -57,15 +57,15 @@ inline constexpr Direction inverse{decryptionTables, 3};
 // rather than a mask: with "& 0xff", GCC 12 picks the high-byte registers and
 // follows each with a needless zero-extension (12 more instructions a block).
 template <unsigned n>
-AES_ALWAYS_INLINE std::uint8_t byteAt(std::uint32_t w) {
+AES128_ALWAYS_INLINE std::uint8_t byteAt(std::uint32_t w) {
   return static_cast<std::uint8_t>(w >> (8 * n));
 }
 
 // One output column of a full round: byte 3 of a, byte 2 of b, byte 1 of c,
 // byte 0 of d, each through its round table, plus the round-key word.
 template <const Direction& D>
-AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                            std::uint32_t d, std::uint32_t roundKey) {
+AES128_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                               std::uint32_t d, std::uint32_t roundKey) {
   const DirectionTables& tables = D.tables;
   return tables.t0[byteAt<3>(a)] ^ tables.t1[byteAt<2>(b)] ^ tables.t2[byteAt<1>(c)] ^
          tables.t3[byteAt<0>(d)] ^ roundKey;
@@ -73,15 +73,15 @@ AES_ALWAYS_INLINE std::uint32_t roundColumn(std::uint32_t a, std::uint32_t b, st
 
 // The same bytes through the S-box alone (no MixColumns): the last round.
 template <const Direction& D>
-AES_ALWAYS_INLINE std::uint32_t finalColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                            std::uint32_t d, std::uint32_t roundKey) {
+AES128_ALWAYS_INLINE std::uint32_t finalColumn(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                               std::uint32_t d, std::uint32_t roundKey) {
   const Table& sbox = D.tables.sbox;
   return (sbox[byteAt<3>(a)] & 0xff000000U) ^ (sbox[byteAt<2>(b)] & 0x00ff0000U) ^
          (sbox[byteAt<1>(c)] & 0x0000ff00U) ^ (sbox[byteAt<0>(d)] & 0x000000ffU) ^ roundKey;
 }
 
 template <const Direction& D, auto column>
-AES_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* roundKey) {
+AES128_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* roundKey) {
   constexpr unsigned k1 = D.step % 4;
   constexpr unsigned k2 = (2 * D.step) % 4;
   constexpr unsigned k3 = (3 * D.step) % 4;
@@ -91,11 +91,11 @@ AES_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* roun
   t[3] = column(s[3], s[(3 + k1) % 4], s[(3 + k2) % 4], s[(3 + k3) % 4], roundKey[3]);
 }
 
-AES_ALWAYS_INLINE State loadState(const std::uint8_t* bytes) {
+AES128_ALWAYS_INLINE State loadState(const std::uint8_t* bytes) {
   return {loadWord(bytes), loadWord(bytes + 4), loadWord(bytes + 8), loadWord(bytes + 12)};
 }
 
-AES_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
+AES128_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
   storeWord(bytes, s[0]);
   storeWord(bytes + 4, s[1]);
   storeWord(bytes + 8, s[2]);
@@ -105,7 +105,7 @@ AES_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
 // Ten rounds written out, the state alternating between s and t so that no
 // round copies it.
 template <const Direction& D>
-AES_ALWAYS_INLINE State cipherState(const std::uint32_t* rk, State s) {
+AES128_ALWAYS_INLINE State cipherState(const std::uint32_t* rk, State s) {
   constexpr auto full = roundColumn<D>;
   constexpr auto last = finalColumn<D>;
   s = {s[0] ^ rk[0], s[1] ^ rk[1], s[2] ^ rk[2], s[3] ^ rk[3]};
@@ -126,28 +126,28 @@ AES_ALWAYS_INLINE State cipherState(const std::uint32_t* rk, State s) {
 // Reads all of `input` before writing `output`, so the two may be the same
 // buffer.
 template <const Direction& D>
-AES_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_t* input,
-                                   std::uint8_t* output) {
+AES128_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_t* input,
+                                      std::uint8_t* output) {
   storeState(output, cipherState<D>(rk, loadState(input)));
 }
 
 // InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
 // so that the inverse S-box folded into Td0..Td3 cancels it.
-AES_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
+AES128_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
   return Td0[byteAt<0>(Te4[byteAt<3>(w)])] ^ Td1[byteAt<0>(Te4[byteAt<2>(w)])] ^
          Td2[byteAt<0>(Te4[byteAt<1>(w)])] ^ Td3[byteAt<0>(Te4[byteAt<0>(w)])];
 }
 
 // SubWord(RotWord(w)) of FIPS-197 section 5.2: w rotated left by 8 bits,
 // each byte then through the S-box.
-AES_ALWAYS_INLINE std::uint32_t subRotWord(std::uint32_t w) {
+AES128_ALWAYS_INLINE std::uint32_t subRotWord(std::uint32_t w) {
   return (Te4[byteAt<2>(w)] & 0xff000000U) ^ (Te4[byteAt<1>(w)] & 0x00ff0000U) ^
          (Te4[byteAt<0>(w)] & 0x0000ff00U) ^ (Te4[byteAt<3>(w)] & 0x000000ffU);
 }
 
 // Word by word: copied as a block, GCC 12 packs the four words into vector
 // or 64-bit registers first, at a dozen extra instructions per round key.
-AES_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
+AES128_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
   rk[0] = w[0];
   rk[1] = w[1];
   rk[2] = w[2];
@@ -156,7 +156,7 @@ AES_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
 
 // Expansion step i: round key i+1 from round key i, in place in `w`.
 template <std::size_t i>
-AES_ALWAYS_INLINE void expansionStep(State& w) {
+AES128_ALWAYS_INLINE void expansionStep(State& w) {
   w[0] ^= subRotWord(w[3]) ^ rcon[i];
   w[1] ^= w[0];
   w[2] ^= w[1];
@@ -171,15 +171,15 @@ inline constexpr RoundKeyNumber lastRoundKey = rcon.size();
 // `emit` as soon as it is known, with its number as a compile-time constant,
 // so that either schedule is written in one pass.
 template <typename Emit, std::size_t... i>
-AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
-                                 std::index_sequence<i...> /*steps*/) {
+AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
+                                    std::index_sequence<i...> /*steps*/) {
   State w = loadState(key);
   emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
   ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
 }
 
 template <typename Emit>
-AES_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
+AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
   expandKey(key, emit, std::make_index_sequence<lastRoundKey>{});
 }
 

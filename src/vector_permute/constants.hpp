@@ -56,7 +56,7 @@
 #include "common/gf256.hpp"
 #include "common/key_schedule.hpp"
 
-namespace aes_cbc::vector_permute {
+namespace aes128::vector_permute {
 
 using Bytes = std::array<std::uint8_t, 16>;
 
@@ -556,4 +556,4 @@ constexpr bool decryptionTablesHold() {
 }
 static_assert(decryptionTablesHold(), "decryption tables against gf256::inverseSbox");
 
-}  // namespace aes_cbc::vector_permute
+}  // namespace aes128::vector_permute

@@ -3,7 +3,7 @@
 // vector_permute.hpp. No branch and no memory address depends on key or
 // data: every lookup by a secret is a register shuffle.
 //
-// The including file defines AES_CBC_CORE_INLINE (modes/cbc_mode.hpp),
+// The including file defines AES128_CORE_INLINE (modes/cbc_mode.hpp),
 // the attributes that compile a function for its vector instructions and
 // inline it (so that nothing here is compiled for them outside that file's
 // entry points), and a policy class Ops with, all static and so attributed:
@@ -20,8 +20,8 @@
 //   decryptionLanes                 blocks decrypted together
 #pragma once
 
-#ifndef AES_CBC_CORE_INLINE
-#error "define AES_CBC_CORE_INLINE before including this file"
+#ifndef AES128_CORE_INLINE
+#error "define AES128_CORE_INLINE before including this file"
 #endif
 
 #include <cstddef>
@@ -33,7 +33,7 @@
 #include "modes/key_expansion.hpp"
 #include "vector_permute/constants.hpp"
 
-namespace aes_cbc::vector_permute {
+namespace aes128::vector_permute {
 
 template <typename Ops>
 struct Core {
@@ -48,11 +48,11 @@ struct Core {
   static constexpr std::size_t lanes = Ops::decryptionLanes;
   static constexpr bool unrollEncryption = false;
 
-  AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
-  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
+  AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
+  AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
     Ops::store(bytes, block);
   }
-  AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return Ops::bitwiseXor(a, b); }
+  AES128_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return Ops::bitwiseXor(a, b); }
 
   // A nibble pair in two vectors.
   struct Pair {
@@ -64,18 +64,18 @@ struct Core {
     Vector jo;
   };
 
-  AES_CBC_CORE_INLINE static Pair loadPair(const NibblePair& pair) {
+  AES128_CORE_INLINE static Pair loadPair(const NibblePair& pair) {
     return {Ops::constant(pair.first), Ops::constant(pair.second)};
   }
 
-  AES_CBC_CORE_INLINE static Vector bytesThrough(const Pair& pair, Vector bytes) {
+  AES128_CORE_INLINE static Vector bytesThrough(const Pair& pair, Vector bytes) {
     const Vector low = Ops::lowNibbles(bytes);
     return Ops::bitwiseXor(Ops::shuffle(pair.first, low),
                            Ops::shuffle(pair.second, Ops::highNibbles(bytes, low)));
   }
 
   // io and jo of each byte, as vector_permute.hpp derives them.
-  AES_CBC_CORE_INLINE static Inverted invert(Vector state) {
+  AES128_CORE_INLINE static Inverted invert(Vector state) {
     const Vector inverse = Ops::constant(inverseTable);
     const Vector a = Ops::lowNibbles(state);
     const Vector b = Ops::highNibbles(state, a);
@@ -87,11 +87,11 @@ struct Core {
             Ops::bitwiseXor(Ops::shuffle(inverse, q), a)};
   }
 
-  AES_CBC_CORE_INLINE static Vector inverseThrough(const Pair& pair, Inverted x) {
+  AES128_CORE_INLINE static Vector inverseThrough(const Pair& pair, Inverted x) {
     return Ops::bitwiseXor(Ops::shuffle(pair.first, x.io), Ops::shuffle(pair.second, x.jo));
   }
 
-  AES_CBC_CORE_INLINE static Vector reorder(Vector state, const Order& order) {
+  AES128_CORE_INLINE static Vector reorder(Vector state, const Order& order) {
     return Ops::shuffle(state, Ops::constant(order));
   }
 
@@ -99,7 +99,7 @@ struct Core {
 
   // Round key i+1 from round key i, in the AES basis.
   template <std::size_t i>
-  AES_CBC_CORE_INLINE static Vector nextRoundKey(Vector key) {
+  AES128_CORE_INLINE static Vector nextRoundKey(Vector key) {
     const Vector substituted =
         inverseThrough(loadPair(sboxLast), invert(bytesThrough(loadPair(encryptionInput), key)));
     const Vector word = Ops::bitwiseXor(reorder(substituted, rotWordOfLastWord),
@@ -114,10 +114,10 @@ struct Core {
   // Decryption round keys, m = 0..10 for expansion round key 10 - m: for
   // m = 0..9 the decryption-basis image of the key (through InvMixColumns for
   // m > 0) plus phi(5), in the state's order; k0 for the last round.
-  AES_CBC_CORE_INLINE static Vector loadKey(const std::uint8_t* bytes) { return Ops::load(bytes); }
+  AES128_CORE_INLINE static Vector loadKey(const std::uint8_t* bytes) { return Ops::load(bytes); }
 
   template <Schedule schedule, std::size_t r>
-  AES_CBC_CORE_INLINE static void place(RoundKeys<schedule>& roundKeys, Vector key) {
+  AES128_CORE_INLINE static void place(RoundKeys<schedule>& roundKeys, Vector key) {
     constexpr std::size_t m = placeOf(schedule, r);
     if constexpr (schedule == Schedule::encryption) {
       roundKeys[m] = encryptionRoundKey(m, key);
@@ -130,7 +130,7 @@ struct Core {
 
   // Round key m of the encryption schedule, in the AES basis, in the core's
   // form.
-  AES_CBC_CORE_INLINE static Vector encryptionRoundKey(std::size_t m, Vector key) {
+  AES128_CORE_INLINE static Vector encryptionRoundKey(std::size_t m, Vector key) {
     if (m == 0) {
       return bytesThrough(loadPair(encryptionInput), key);
     }
@@ -145,7 +145,7 @@ struct Core {
   // Round key m of the equivalent inverse cipher's schedule, in the AES
   // basis and through InvMixColumns where that schedule has it, in the
   // core's form.
-  AES_CBC_CORE_INLINE static Vector decryptionRoundKey(std::size_t m, Vector key) {
+  AES128_CORE_INLINE static Vector decryptionRoundKey(std::size_t m, Vector key) {
     if (m == roundKeyCount - 1) {
       return key;
     }
@@ -153,13 +153,13 @@ struct Core {
   }
 
   // A decryption-basis round key plus phi(5), in the order of round m's state.
-  AES_CBC_CORE_INLINE static Vector intoDecryptionState(std::size_t m, Vector image) {
+  AES128_CORE_INLINE static Vector intoDecryptionState(std::size_t m, Vector image) {
     return reorder(Ops::bitwiseXor(image, Ops::constant(inverseSboxConstantInTower)),
                    decryptionShuffles.toRoundKeyOrder[m % 4]);
   }
 
   // 14 k + R(11 k + R(13 k + R(9 k))), each multiple in the decryption basis.
-  AES_CBC_CORE_INLINE static Vector invMixColumnsIntoDecryptionBasis(Vector key) {
+  AES128_CORE_INLINE static Vector invMixColumnsIntoDecryptionBasis(Vector key) {
     const Vector rotation = Ops::constant(columnRotation);
     Vector mixed = bytesThrough(loadPair(keyTimes<9>), key);
     mixed =
@@ -171,8 +171,8 @@ struct Core {
   }
 
   template <Schedule schedule>
-  AES_CBC_CORE_INLINE static void expandKey(const std::uint8_t* key,
-                                            RoundKeys<schedule>& roundKeys) {
+  AES128_CORE_INLINE static void expandKey(const std::uint8_t* key,
+                                           RoundKeys<schedule>& roundKeys) {
     expandKeyByRounds<Core, schedule>(key, roundKeys);
   }
 
@@ -181,7 +181,7 @@ struct Core {
   // InvMixColumns in the AES basis (FIPS-197 section 5.3.3), by arithmetic:
   // MixColumns of v = a + {04}(a + a two rows down), where MixColumns is
   // {02}(v + R v) + R v + R^2 v + R^3 v, R moving each byte one row up.
-  AES_CBC_CORE_INLINE static Vector invMixColumns(Vector a) {
+  AES128_CORE_INLINE static Vector invMixColumns(Vector a) {
     const Vector rotation = Ops::constant(columnRotation);
     const Vector a2 = Ops::shuffle(Ops::shuffle(a, rotation), rotation);
     const Vector v = Ops::bitwiseXor(a, Ops::xtime(Ops::xtime(Ops::bitwiseXor(a, a2))));
@@ -192,7 +192,7 @@ struct Core {
                            Ops::bitwiseXor(v2, v3));
   }
 
-  AES_CBC_CORE_INLINE static void storeWords(std::uint32_t* words, Vector key) {
+  AES128_CORE_INLINE static void storeWords(std::uint32_t* words, Vector key) {
     Ops::store(reinterpret_cast<std::uint8_t*>(words), reorder(key, wordByteSwap));
   }
 
@@ -203,7 +203,7 @@ struct Core {
   template <Schedule schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES_CBC_CORE_INLINE Vector operator[](std::size_t m) const {
+    AES128_CORE_INLINE Vector operator[](std::size_t m) const {
       const Vector key =
           reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words + 4 * m)), wordByteSwap);
       return schedule == Schedule::encryption ? encryptionRoundKey(m, key)
@@ -225,8 +225,8 @@ struct Core {
   // MixColumns as 2 s + R(3 s) + R^2(s) + R^3(s) = X + R(X) + R^3(s) with
   // X = 2 s + R(s), AddRoundKey.
   template <std::size_t m>
-  AES_CBC_CORE_INLINE static Vector encryptRound(const EncryptionTables& tables, Vector state,
-                                                 Vector roundKey) {
+  AES128_CORE_INLINE static Vector encryptRound(const EncryptionTables& tables, Vector state,
+                                                Vector roundKey) {
     const Inverted x = invert(state);
     const Vector times1 = inverseThrough(tables.times1, x);
     const Vector times2 = inverseThrough(tables.times2, x);
@@ -238,8 +238,8 @@ struct Core {
   }
 
   template <typename Keys, std::size_t... m>
-  AES_CBC_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
-                                            Vector block, std::index_sequence<m...> /*rounds*/) {
+  AES128_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
+                                           Vector block, std::index_sequence<m...> /*rounds*/) {
     Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKeys[0]);
     ((state = encryptRound<m + 1>(tables, state, roundKeys[m + 1])), ...);
     return Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(state)), lastRoundOrder),
@@ -247,7 +247,7 @@ struct Core {
   }
 
   template <typename Keys>
-  AES_CBC_CORE_INLINE static Vector encrypt(const Keys& roundKeys, Vector block) {
+  AES128_CORE_INLINE static Vector encrypt(const Keys& roundKeys, Vector block) {
     const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
                                   loadPair(sboxTimes2), loadPair(sboxLast)};
     return encrypt(tables, readAgain(roundKeys), block,
@@ -272,8 +272,8 @@ struct Core {
   // 11, 13 and 9, InvShiftRows by the state's order, InvMixColumns as
   // 14 s + R(11 s + R(13 s + R(9 s))), AddRoundKey; each lane a block.
   template <std::size_t m, std::size_t n>
-  AES_CBC_CORE_INLINE static void decryptRound(const DecryptionTables& tables, Lanes<n>& state,
-                                               Vector roundKey) {
+  AES128_CORE_INLINE static void decryptRound(const DecryptionTables& tables, Lanes<n>& state,
+                                              Vector roundKey) {
     const Vector rotate1 = Ops::constant(decryptionShuffles.rotate1[m % 4]);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
@@ -288,9 +288,9 @@ struct Core {
   }
 
   template <std::size_t n, typename Keys, std::size_t... m>
-  AES_CBC_CORE_INLINE static void decryptBlocks(const DecryptionTables& tables,
-                                                const Keys& roundKeys, Lanes<n>& state,
-                                                std::index_sequence<m...> /*rounds*/) {
+  AES128_CORE_INLINE static void decryptBlocks(const DecryptionTables& tables,
+                                               const Keys& roundKeys, Lanes<n>& state,
+                                               std::index_sequence<m...> /*rounds*/) {
 #pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
@@ -306,7 +306,7 @@ struct Core {
   // n blocks in place, each lane a block: they do not depend on each other,
   // so that the processor overlaps them.
   template <std::size_t n, typename Keys>
-  AES_CBC_CORE_INLINE static void decrypt(const Keys& roundKeys, Lanes<n>& state) {
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, Lanes<n>& state) {
     const DecryptionTables tables{loadPair(decryptionInput),      loadPair(inverseSboxTimes<14>),
                                   loadPair(inverseSboxTimes<11>), loadPair(inverseSboxTimes<13>),
                                   loadPair(inverseSboxTimes<9>),  loadPair(inverseSboxLast)};
@@ -315,4 +315,4 @@ struct Core {
   }
 };
 
-}  // namespace aes_cbc::vector_permute
+}  // namespace aes128::vector_permute

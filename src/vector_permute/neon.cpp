@@ -13,7 +13,7 @@
 // as two 8-byte registers and gives 8 bytes, so a lookup is two of them.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_NEON
+#if AES128_NEON
 
 #include <arm_neon.h>
 
@@ -26,18 +26,18 @@
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
 #if defined(__aarch64__)
-#define AES_CBC_CORE_ENTRY
-#define AES_CBC_CORE_INLINE __attribute__((always_inline)) inline
+#define AES128_CORE_ENTRY
+#define AES128_CORE_INLINE __attribute__((always_inline)) inline
 #else
-#define AES_CBC_CORE_ENTRY __attribute__((target("fpu=neon")))
-#define AES_CBC_CORE_INLINE __attribute__((target("fpu=neon"), always_inline)) inline
+#define AES128_CORE_ENTRY __attribute__((target("fpu=neon")))
+#define AES128_CORE_INLINE __attribute__((target("fpu=neon"), always_inline)) inline
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "modes/implementation_of.hpp"
 #include "vector_permute/core.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 struct Neon {
@@ -46,27 +46,27 @@ struct Neon {
   // Two blocks: the rounds' tables take about half of the vector registers.
   static constexpr std::size_t decryptionLanes = 2;
 
-  AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
-  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
+  AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
+  AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
     vst1q_u8(bytes, value);
   }
-  AES_CBC_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
+  AES128_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
     return vld1q_u8(bytes.data());
   }
-  AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return veorq_u8(a, b); }
+  AES128_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return veorq_u8(a, b); }
   // The doubled byte, less x^8 + x^4 + x^3 + x + 1 where its top bit was set
   // (an arithmetic shift spreads that bit over the byte).
-  AES_CBC_CORE_INLINE static Vector xtime(Vector bytes) {
+  AES128_CORE_INLINE static Vector xtime(Vector bytes) {
     const Vector topBitSet = vreinterpretq_u8_s8(vshrq_n_s8(vreinterpretq_s8_u8(bytes), 7));
     return veorq_u8(vshlq_n_u8(bytes, 1), vandq_u8(topBitSet, vdupq_n_u8(0x1b)));
   }
-  AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
+  AES128_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return vandq_u8(bytes, vdupq_n_u8(0x0f));
   }
-  AES_CBC_CORE_INLINE static Vector highNibbles(Vector bytes, Vector /*lowNibbles*/) {
+  AES128_CORE_INLINE static Vector highNibbles(Vector bytes, Vector /*lowNibbles*/) {
     return vshrq_n_u8(bytes, 4);
   }
-  AES_CBC_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
+  AES128_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
 #if defined(__aarch64__)
     return vqtbl1q_u8(table, index);
 #else
@@ -75,7 +75,7 @@ struct Neon {
 #endif
   }
   template <int bytes>
-  AES_CBC_CORE_INLINE static Vector shiftUp(Vector value) {
+  AES128_CORE_INLINE static Vector shiftUp(Vector value) {
     return vextq_u8(vdupq_n_u8(0), value, 16 - bytes);
   }
 };
@@ -93,6 +93,6 @@ bool cpuHasNeon() noexcept {
 extern constinit const Implementation neonImplementation =
     implementationOf<vector_permute::Core<Neon>>("neon", cpuHasNeon);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

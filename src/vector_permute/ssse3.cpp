@@ -10,7 +10,7 @@
 // own target attribute, and all of them have internal linkage.
 #include "modes/implementation.hpp"
 
-#if AES_CBC_X86
+#if AES128_X86
 
 #include <emmintrin.h>
 #include <tmmintrin.h>
@@ -22,14 +22,14 @@
 #include "common/x86_target.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
-#define AES_CBC_CORE_ENTRY AES_CBC_X86_ENTRY("ssse3")
-#define AES_CBC_CORE_INLINE AES_CBC_X86_INLINE("ssse3")
+#define AES128_CORE_ENTRY AES128_X86_ENTRY("ssse3")
+#define AES128_CORE_INLINE AES128_X86_INLINE("ssse3")
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
 #include "modes/implementation_of.hpp"
 #include "vector_permute/core.hpp"
 
-namespace aes_cbc {
+namespace aes128 {
 namespace {
 
 struct Ssse3 {
@@ -39,37 +39,37 @@ struct Ssse3 {
   // tables, more would only spill.
   static constexpr std::size_t decryptionLanes = 2;
 
-  AES_CBC_CORE_INLINE static Vector load(const std::uint8_t* bytes) {
+  AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   }
-  AES_CBC_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
+  AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), value);
   }
   // An aligned load, which the compiler can fold into the instruction using it.
-  AES_CBC_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
+  AES128_CORE_INLINE static Vector constant(const vector_permute::Bytes& bytes) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data()));
   }
-  AES_CBC_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return _mm_xor_si128(a, b); }
+  AES128_CORE_INLINE static Vector bitwiseXor(Vector a, Vector b) { return _mm_xor_si128(a, b); }
   // The doubled byte, less x^8 + x^4 + x^3 + x + 1 where its top bit was set
   // (a signed comparison with zero tells which).
-  AES_CBC_CORE_INLINE static Vector xtime(Vector bytes) {
+  AES128_CORE_INLINE static Vector xtime(Vector bytes) {
     const Vector topBitSet = _mm_cmplt_epi8(bytes, _mm_setzero_si128());
     const Vector doubled = _mm_add_epi8(bytes, bytes);
     return _mm_xor_si128(doubled, _mm_and_si128(topBitSet, _mm_set1_epi8(0x1b)));
   }
-  AES_CBC_CORE_INLINE static Vector lowNibbles(Vector bytes) {
+  AES128_CORE_INLINE static Vector lowNibbles(Vector bytes) {
     return _mm_and_si128(bytes, _mm_set1_epi8(0x0f));
   }
   // SSE2 has no byte shift, but with the low nibbles cleared a word shift
   // brings only zeros into the high bits of each byte.
-  AES_CBC_CORE_INLINE static Vector highNibbles(Vector bytes, Vector lowNibbles) {
+  AES128_CORE_INLINE static Vector highNibbles(Vector bytes, Vector lowNibbles) {
     return _mm_srli_epi16(_mm_xor_si128(bytes, lowNibbles), 4);
   }
-  AES_CBC_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
+  AES128_CORE_INLINE static Vector shuffle(Vector table, Vector index) {
     return _mm_shuffle_epi8(table, index);
   }
   template <int bytes>
-  AES_CBC_CORE_INLINE static Vector shiftUp(Vector value) {
+  AES128_CORE_INLINE static Vector shiftUp(Vector value) {
     return _mm_slli_si128(value, bytes);
   }
 };
@@ -84,6 +84,6 @@ bool cpuHasSsse3() noexcept {
 extern constinit const Implementation ssse3Implementation =
     implementationOf<vector_permute::Core<Ssse3>>("ssse3", cpuHasSsse3);
 
-}  // namespace aes_cbc
+}  // namespace aes128
 
 #endif

@@ -82,7 +82,7 @@ std::string unsupportedReason() {
   return "this CPU lacks the instructions it needs";
 }
 
-std::string nameOf(const aes_cbc::Implementation* implementation) {
+std::string nameOf(const aes128::Implementation* implementation) {
   std::string name;
   for (const char* c = implementation->name; *c != '\0'; ++c) {
     if (std::isalnum(static_cast<unsigned char>(*c)) != 0) {

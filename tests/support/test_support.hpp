@@ -57,7 +57,7 @@ std::vector<Record> readVectorFile(std::string_view fileName);
 
 // A CBC implementation by its name in letters and digits only ("aes-ni" ->
 // "aesni"), as test names need it; anything else by its `name`.
-std::string nameOf(const aes_cbc::Implementation* implementation);
+std::string nameOf(const aes128::Implementation* implementation);
 template <typename Param>
 std::string nameOf(const Param& param) {
   return param.name;
@@ -89,7 +89,7 @@ struct NameOfParam {
 // Every CBC implementation built into the library, supported by this CPU or
 // not; a test of one that is not supported skips itself with SKIP_UNSUPPORTED.
 inline auto allImplementations() {
-  return ::testing::ValuesIn(aes_cbc::implementations().begin(), aes_cbc::implementations().end());
+  return ::testing::ValuesIn(aes128::implementations().begin(), aes128::implementations().end());
 }
 
 // Whether the program runs under valgrind (known where its header was at
@@ -101,7 +101,7 @@ bool underValgrind();
 std::string unsupportedReason();
 
 // Reports the current test as skipped, with the reason, when this CPU lacks
-// the instructions of `implementation` (a const aes_cbc::Implementation*). A
+// the instructions of `implementation` (a const aes128::Implementation*). A
 // macro because GTEST_SKIP must return from the test body itself.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define SKIP_UNSUPPORTED(implementation) \
@@ -127,9 +127,9 @@ class SeededRandom {
 
 }  // namespace test_support
 
-namespace aes_cbc {
+namespace aes128 {
 // Shows an implementation in test output by its name rather than its address.
 inline void PrintTo(const Implementation* implementation, std::ostream* out) {
   *out << implementation->name;
 }
-}  // namespace aes_cbc
+}  // namespace aes128
