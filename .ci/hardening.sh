@@ -197,6 +197,12 @@ packaging() {
     -DCMAKE_CXX_FLAGS="${consumer_warnings[*]}" >/dev/null
   cmake --build "$work/consumer-fetch" -j2 --target aes128_consumer
   "$work/consumer-fetch/aes128_consumer"
+  echo "an internal header from that consumer must not be found:"
+  if cmake --build "$work/consumer-fetch" --target aes128_internal_header >"$work/internal.log" 2>&1 ||
+    ! grep -q 'modes/implementation.hpp: No such file' "$work/internal.log"; then
+    cat "$work/internal.log"
+    return 1
+  fi
 }
 
 # All checks, or only those named on the command line (e.g. `fuzzing packaging`).
