@@ -18,10 +18,7 @@
 // The including file defines AES128_CORE_ENTRY, the attributes of the
 // entry points (the core's target instructions), and AES128_CORE_INLINE,
 // the same with inlining, before including this file; so nothing here is
-// compiled for other instructions than the including file's. It may define
-// AES128_CORE_GROUP, the attributes of the step that decrypts a group, where
-// that is better not inlined (a core of plain C++ whose group is large, whose
-// words then stay the step's own); by default it is inlined.
+// compiled for other instructions than the including file's.
 #pragma once
 
 #if !defined(AES128_CORE_ENTRY) || !defined(AES128_CORE_INLINE)
