@@ -65,7 +65,7 @@ constexpr Block<Word> inEveryColumn(unsigned byte, unsigned rows = 0xf) {
   return state;
 }
 
-constexpr unsigned sboxConstant = gf256::affineConstant;
+constexpr unsigned sboxConstant = affineConstant;
 
 // The four bytes of a word in reverse order.
 constexpr std::uint32_t byteSwapped(std::uint32_t word) {

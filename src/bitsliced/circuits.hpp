@@ -46,7 +46,7 @@ constexpr std::uint8_t byteOf(const Planes<std::uint64_t>& planes, unsigned j) {
   return static_cast<std::uint8_t>(byte);
 }
 
-// Both circuits against gf256::sbox and gf256::inverseSbox on all 256 inputs.
+// Both circuits against sbox and inverseSbox on all 256 inputs.
 constexpr bool circuitsMatchTheSboxes() {
   for (unsigned first = 0; first < 256; first += 64) {
     const Planes<std::uint64_t> in = consecutiveBytes(first);
@@ -54,9 +54,9 @@ constexpr bool circuitsMatchTheSboxes() {
     const Planes<std::uint64_t> inverse = invSubBytes(in);
     for (unsigned j = 0; j < 64; ++j) {
       const auto x = static_cast<std::uint8_t>(first + j);
-      if ((byteOf(forward, j) ^ gf256::affineConstant) != gf256::sbox(x) ||
+      if ((byteOf(forward, j) ^ affineConstant) != sbox(x) ||
           byteOf(inverse, j) !=
-              gf256::inverseSbox(static_cast<std::uint8_t>(x ^ gf256::affineConstant))) {
+              inverseSbox(static_cast<std::uint8_t>(x ^ affineConstant))) {
         return false;
       }
     }

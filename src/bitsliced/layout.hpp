@@ -514,7 +514,7 @@ static_assert(packingIsRight<std::uint64_t, lanes<std::uint64_t>>() &&
               packingIsRight<std::uint32_t, 1>());
 
 // MixColumns and InvMixColumns against their matrices (FIPS-197 sections
-// 5.1.3 and 5.3.3, products from gf256::gmul), on a state of distinct bytes
+// 5.1.3 and 5.3.3, products from gmul), on a state of distinct bytes
 // in the coordinates of round 0.
 template <typename Word, std::size_t blocks>
 constexpr bool columnMixesMatchTheirMatrices() {
@@ -539,7 +539,7 @@ constexpr bool columnMixesMatchTheirMatrices() {
     const auto sum = [&](std::array<std::uint8_t, 4> coefficients) {
       unsigned total = 0;
       for (std::size_t down = 0; down < 4; ++down) {
-        total ^= gf256::gmul(coefficients[down], row(down));
+        total ^= gmul(coefficients[down], row(down));
       }
       return total;
     };

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace gf256 {
+namespace aes128 {
 
 // Multiplication by x (that is, by 2).
 constexpr std::uint8_t xtime(std::uint8_t a) {
@@ -71,4 +71,4 @@ static_assert(roundConstant(0) == 0x01 && roundConstant(7) == 0x80 && roundConst
 static_assert(sbox(0x00) == 0x63 && sbox(0x01) == 0x7c && sbox(0x53) == 0xed && sbox(0xff) == 0x16);
 static_assert(inverseSbox(0x63) == 0x00 && inverseSbox(0x00) == 0x52 && inverseSbox(0xff) == 0x7d);
 
-}  // namespace gf256
+}  // namespace aes128

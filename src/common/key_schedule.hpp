@@ -28,8 +28,6 @@ using OutputBytes = std::span<std::uint8_t, blockBytes>;
 using ConstWords = std::span<const std::uint32_t, roundKeyWords>;
 using OutputWords = std::span<std::uint32_t, roundKeyWords>;
 
-using gf256::roundConstant;
-
 enum class Schedule { encryption, decryption };
 
 // The equivalent inverse cipher of FIPS-197 section 5.3.5 takes the round
@@ -93,10 +91,9 @@ constexpr bool columnMixesMatchTheirMatrices() {
     std::uint8_t unmixed[4];
     for (unsigned r = 0; r < 4; ++r) {
       const auto row = [&](unsigned down) { return a[(r + down) % 4]; };
-      mixed[r] = static_cast<std::uint8_t>(gf256::gmul(2, row(0)) ^ gf256::gmul(3, row(1)) ^
-                                           row(2) ^ row(3));
-      unmixed[r] = static_cast<std::uint8_t>(gf256::gmul(14, row(0)) ^ gf256::gmul(11, row(1)) ^
-                                             gf256::gmul(13, row(2)) ^ gf256::gmul(9, row(3)));
+      mixed[r] = static_cast<std::uint8_t>(gmul(2, row(0)) ^ gmul(3, row(1)) ^ row(2) ^ row(3));
+      unmixed[r] = static_cast<std::uint8_t>(gmul(14, row(0)) ^ gmul(11, row(1)) ^
+                                             gmul(13, row(2)) ^ gmul(9, row(3)));
     }
     if (mixColumn(column) != bigEndianWord(mixed) ||
         invMixColumn(column) != bigEndianWord(unmixed) ||

@@ -65,9 +65,9 @@ struct TableCore {
   template <Schedule schedule>
   static void setupWords(const std::uint8_t* key, std::uint32_t* words) {
     if constexpr (schedule == Schedule::encryption) {
-      table_cipher::keySetupEnc(words, key);
+      keySetupEnc(words, key);
     } else {
-      table_cipher::keySetupDec(words, key);
+      keySetupDec(words, key);
     }
   }
 
@@ -84,11 +84,11 @@ struct TableCore {
   // Bytes to bytes, input and output possibly the same.
   template <typename Keys>
   static void encryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
-    table_cipher::cipherBlock<table_cipher::forward>(wordsOf(roundKeys), input, output);
+    cipherBlock<encryptionDirection>(wordsOf(roundKeys), input, output);
   }
   template <typename Keys>
   static void decryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
-    table_cipher::cipherBlock<table_cipher::inverse>(wordsOf(roundKeys), input, output);
+    cipherBlock<decryptionDirection>(wordsOf(roundKeys), input, output);
   }
 
   template <typename Keys>

@@ -21,9 +21,7 @@
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-namespace table_cipher {
-
-using namespace rijndael_tables;  // NOLINT(google-build-using-namespace)
+namespace aes128 {
 
 using State = std::array<std::uint32_t, 4>;
 
@@ -50,8 +48,8 @@ struct Direction {
   unsigned step;
 };
 
-inline constexpr Direction forward{encryptionTables, 1};
-inline constexpr Direction inverse{decryptionTables, 3};
+inline constexpr Direction encryptionDirection{encryptionTables, 1};
+inline constexpr Direction decryptionDirection{decryptionTables, 3};
 
 // Byte n of w, counted from the least significant, as a table index. A cast
 // rather than a mask: with "& 0xff", GCC 12 picks the high-byte registers and
@@ -133,7 +131,7 @@ AES128_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_
 
 // InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
 // so that the inverse S-box folded into Td0..Td3 cancels it.
-AES128_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
+AES128_ALWAYS_INLINE std::uint32_t invMixColumnByTables(std::uint32_t w) {
   return Td0[byteAt<0>(Te4[byteAt<3>(w)])] ^ Td1[byteAt<0>(Te4[byteAt<2>(w)])] ^
          Td2[byteAt<0>(Te4[byteAt<1>(w)])] ^ Td3[byteAt<0>(Te4[byteAt<0>(w)])];
 }
@@ -197,11 +195,11 @@ inline void keySetupDec(std::uint32_t* rk, const std::uint8_t* key) {
     if constexpr (number == 0 || number == lastRoundKey) {
       storeRoundKey(w, reversed);
     } else {
-      storeRoundKey(
-          {invMixColumn(w[0]), invMixColumn(w[1]), invMixColumn(w[2]), invMixColumn(w[3])},
-          reversed);
+      storeRoundKey({invMixColumnByTables(w[0]), invMixColumnByTables(w[1]),
+                     invMixColumnByTables(w[2]), invMixColumnByTables(w[3])},
+                    reversed);
     }
   });
 }
 
-}  // namespace table_cipher
+}  // namespace aes128

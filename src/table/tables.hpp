@@ -13,25 +13,22 @@
 
 #include "common/gf256.hpp"
 
-namespace rijndael_tables {
+namespace aes128 {
 
 using Table = std::array<std::uint32_t, 256>;
 using ByteTable = std::array<std::uint8_t, 256>;
 
-using gf256::gmul;
-using gf256::xtime;
-
 constexpr ByteTable makeSbox() {
   ByteTable s{};
   for (std::size_t x = 0; x < 256; ++x) {
-    s[x] = gf256::sbox(static_cast<std::uint8_t>(x));
+    s[x] = sbox(static_cast<std::uint8_t>(x));
   }
   return s;
 }
 
 inline constexpr ByteTable S = makeSbox();
 
-// Inverted from S itself; gf256::inverseSbox is the other road, and the
+// Inverted from S itself; inverseSbox is the other road, and the
 // check at the end of this file holds the two together.
 constexpr ByteTable makeInverseSbox() {
   ByteTable si{};
@@ -110,7 +107,7 @@ inline constexpr const Table& Td4 = decryptionTables.sbox;
 constexpr std::array<std::uint32_t, 10> makeRcon() {
   std::array<std::uint32_t, 10> r{};
   for (std::size_t i = 0; i < r.size(); ++i) {
-    r[i] = std::uint32_t{gf256::roundConstant(i)} << 24;
+    r[i] = std::uint32_t{roundConstant(i)} << 24;
   }
   return r;
 }
@@ -118,8 +115,7 @@ constexpr std::array<std::uint32_t, 10> makeRcon() {
 inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
 
 // Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
-static_assert(S[0x00] == gf256::affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed &&
-              S[0xff] == 0x16);
+static_assert(S[0x00] == affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
 static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);
@@ -137,8 +133,7 @@ static_assert(rcon == std::array<std::uint32_t, 10>{
 
 constexpr bool inverseUndoesSbox() {
   for (std::size_t x = 0; x < 256; ++x) {
-    if (Si[S[x]] != x || S[Si[x]] != x ||
-        Si[x] != gf256::inverseSbox(static_cast<std::uint8_t>(x))) {
+    if (Si[S[x]] != x || S[Si[x]] != x || Si[x] != inverseSbox(static_cast<std::uint8_t>(x))) {
       return false;
     }
   }
@@ -146,4 +141,4 @@ constexpr bool inverseUndoesSbox() {
 }
 static_assert(inverseUndoesSbox(), "the inverse S-box must undo the S-box for all 256 values");
 
-}  // namespace rijndael_tables
+}  // namespace aes128

@@ -147,7 +147,8 @@ constexpr std::uint8_t imageOfX() {
 }
 
 // Every byte's image under f, computed once (each call of toTower and the
-// gf256 functions below would otherwise repeat its whole derivation).
+// field functions of common/gf256.hpp would otherwise repeat its whole
+// derivation).
 using ByteTable = std::array<std::uint8_t, 256>;
 template <typename F>
 constexpr ByteTable tabulate(F f) {
@@ -192,8 +193,7 @@ constexpr bool toTowerIsAnIsomorphism() {
     const auto aes = static_cast<std::uint8_t>(x);
     // With linearity (by construction), multiplicativity by x extends to all
     // products.
-    if (seen[toTower(aes)] ||
-        toTower(gf256::xtime(aes)) != towerMultiply(toTower(aes), toTower(0x02))) {
+    if (seen[toTower(aes)] || toTower(xtime(aes)) != towerMultiply(toTower(aes), toTower(0x02))) {
       return false;
     }
     seen[toTower(aes)] = true;
@@ -202,11 +202,11 @@ constexpr bool toTowerIsAnIsomorphism() {
 }
 static_assert(toTowerIsAnIsomorphism());
 
-// --- The affine parts of the S-boxes, taken from gf256 ----------------------
+// --- The affine parts of the S-boxes, taken from common/gf256.hpp ----------
 
-inline constexpr ByteTable aesInverse = tabulate(gf256::inverse);
-inline constexpr ByteTable aesSbox = tabulate(gf256::sbox);
-inline constexpr ByteTable aesInverseSbox = tabulate(gf256::inverseSbox);
+inline constexpr ByteTable aesInverse = tabulate(inverse);
+inline constexpr ByteTable aesSbox = tabulate(sbox);
+inline constexpr ByteTable aesInverseSbox = tabulate(inverseSbox);
 
 // The S-box without its constant: the affine map's linear part of the inverse
 // (the inverse is an involution, so sbox(inverse(b)) is affine(b)).
@@ -290,7 +290,7 @@ inline constexpr NibblePair decryptionInput = byNibbles(decryptionBasis);
 inline constexpr NibblePair sboxTimes1 =
     ofInverse([](std::uint8_t y) { return toTower(sboxLinear(fromTower(y))); });
 inline constexpr NibblePair sboxTimes2 =
-    ofInverse([](std::uint8_t y) { return toTower(gf256::xtime(sboxLinear(fromTower(y)))); });
+    ofInverse([](std::uint8_t y) { return toTower(xtime(sboxLinear(fromTower(y)))); });
 inline constexpr NibblePair sboxLast =
     ofInverse([](std::uint8_t y) { return sboxLinear(fromTower(y)); });
 
@@ -298,7 +298,7 @@ inline constexpr NibblePair sboxLast =
 // last round: the inverse S-box in the AES basis.
 template <std::uint8_t c>
 inline constexpr NibblePair inverseSboxTimes = ofInverse([](std::uint8_t y) {
-  return decryptionBasis(gf256::gmul(c, fromTower(y)));
+  return decryptionBasis(gmul(c, fromTower(y)));
 });
 inline constexpr NibblePair inverseSboxLast = ofInverse(fromTower);
 
@@ -306,7 +306,7 @@ inline constexpr NibblePair inverseSboxLast = ofInverse(fromTower);
 // into the decryption basis.
 template <std::uint8_t c>
 inline constexpr NibblePair keyTimes = byNibbles([](std::uint8_t k) {
-  return decryptionBasis(gf256::gmul(c, k));
+  return decryptionBasis(gmul(c, k));
 });
 
 // The same byte in every position.
@@ -317,8 +317,8 @@ constexpr Bytes broadcast(std::uint8_t byte) {
 }
 
 // The S-box constant, in the AES basis and in the encryption basis.
-alignas(16) inline constexpr Bytes sboxConstant = broadcast(gf256::sbox(0));
-alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(gf256::sbox(0)));
+alignas(16) inline constexpr Bytes sboxConstant = broadcast(sbox(0));
+alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(sbox(0)));
 // The decryption state's constant, phi(5).
 alignas(16) inline constexpr Bytes inverseSboxConstantInTower =
     broadcast(toTower(inverseSboxConstant));
@@ -448,7 +448,7 @@ inline constexpr std::size_t expansionSteps = roundKeyCount - 1;
 alignas(16) inline constexpr std::array<Bytes, expansionSteps> subWordConstants = [] {
   std::array<Bytes, expansionSteps> constants{};
   for (std::size_t step = 0; step < expansionSteps; ++step) {
-    constants[step] = broadcast(gf256::sbox(0));
+    constants[step] = broadcast(sbox(0));
     for (std::size_t w = 0; w < 4; ++w) {
       constants[step][4 * w] ^= static_cast<std::uint8_t>(roundConstant(step));
     }
@@ -523,20 +523,20 @@ constexpr bool encryptionTablesHold() {
     const auto substituted = static_cast<std::uint8_t>(aesSbox[s] ^ aesSbox[0]);
     if (state != toTower(s) || !invert(state).indicesAgree ||
         applyToInverse(sboxTimes1, state) != toTower(substituted) ||
-        applyToInverse(sboxTimes2, state) != toTower(gf256::gmul(2, substituted)) ||
+        applyToInverse(sboxTimes2, state) != toTower(gmul(2, substituted)) ||
         applyToInverse(sboxLast, state) != substituted) {
       return false;
     }
   }
   return isLinear(encryptionInput);
 }
-static_assert(encryptionTablesHold(), "encryption tables against gf256::sbox");
+static_assert(encryptionTablesHold(), "encryption tables against sbox");
 
 template <std::uint8_t c>
 constexpr bool decryptionMultipleHolds(std::uint8_t s, std::uint8_t state) {
   return applyToInverse(inverseSboxTimes<c>, state) ==
-             decryptionBasis(gf256::gmul(c, aesInverseSbox[s])) &&
-         applyToByte(keyTimes<c>, s) == decryptionBasis(gf256::gmul(c, s));
+             decryptionBasis(gmul(c, aesInverseSbox[s])) &&
+         applyToByte(keyTimes<c>, s) == decryptionBasis(gmul(c, s));
 }
 
 constexpr bool decryptionTablesHold() {
@@ -554,6 +554,6 @@ constexpr bool decryptionTablesHold() {
   return isLinear(decryptionInput) && isLinear(keyTimes<14>) && isLinear(keyTimes<11>) &&
          isLinear(keyTimes<13>) && isLinear(keyTimes<9>);
 }
-static_assert(decryptionTablesHold(), "decryption tables against gf256::inverseSbox");
+static_assert(decryptionTablesHold(), "decryption tables against inverseSbox");
 
 }  // namespace aes128::vector_permute
