@@ -65,8 +65,6 @@ constexpr Block<Word> inEveryColumn(unsigned byte, unsigned rows = 0xf) {
   return state;
 }
 
-constexpr unsigned sboxConstant = affineConstant;
-
 // The four bytes of a word in reverse order.
 constexpr std::uint32_t byteSwapped(std::uint32_t word) {
   return (word >> 24) | ((word >> 8) & 0xff00U) | ((word << 8) & 0xff0000U) | (word << 24);

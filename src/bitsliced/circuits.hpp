@@ -54,9 +54,8 @@ constexpr bool circuitsMatchTheSboxes() {
     const Planes<std::uint64_t> inverse = invSubBytes(in);
     for (unsigned j = 0; j < 64; ++j) {
       const auto x = static_cast<std::uint8_t>(first + j);
-      if ((byteOf(forward, j) ^ affineConstant) != sbox(x) ||
-          byteOf(inverse, j) !=
-              inverseSbox(static_cast<std::uint8_t>(x ^ affineConstant))) {
+      if ((byteOf(forward, j) ^ sboxConstant) != sbox(x) ||
+          byteOf(inverse, j) != inverseSbox(static_cast<std::uint8_t>(x ^ sboxConstant))) {
         return false;
       }
     }

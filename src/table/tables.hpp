@@ -16,30 +16,6 @@
 namespace aes128 {
 
 using Table = std::array<std::uint32_t, 256>;
-using ByteTable = std::array<std::uint8_t, 256>;
-
-constexpr ByteTable makeSbox() {
-  ByteTable s{};
-  for (std::size_t x = 0; x < 256; ++x) {
-    s[x] = sbox(static_cast<std::uint8_t>(x));
-  }
-  return s;
-}
-
-inline constexpr ByteTable S = makeSbox();
-
-// Inverted from S itself; inverseSbox is the other road, and the
-// check at the end of this file holds the two together.
-constexpr ByteTable makeInverseSbox() {
-  ByteTable si{};
-  for (std::size_t x = 0; x < 256; ++x) {
-    si[S[x]] = static_cast<std::uint8_t>(x);
-  }
-  return si;
-}
-
-inline constexpr ByteTable Si = makeInverseSbox();
-
 // Four bytes, most significant first.
 constexpr std::uint32_t word(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
   return (std::uint32_t{b0} << 24) ^ (std::uint32_t{b1} << 16) ^ (std::uint32_t{b2} << 8) ^
@@ -86,7 +62,8 @@ constexpr DirectionTables makeDirectionTables(const ByteTable& box, std::uint8_t
 // Encryption: SubBytes and MixColumns (2, 1, 1, 3) folded into one lookup;
 // Te4 is the S-box in all four bytes, for the final encryption round, the key
 // expansion and the S-box step of the decryption key schedule.
-alignas(64) inline constexpr DirectionTables encryptionTables = makeDirectionTables(S, 2, 1, 1, 3);
+alignas(64) inline constexpr DirectionTables encryptionTables = makeDirectionTables(sboxTable, 2, 1,
+                                                                                    1, 3);
 inline constexpr const Table& Te0 = encryptionTables.t0;
 inline constexpr const Table& Te1 = encryptionTables.t1;
 inline constexpr const Table& Te2 = encryptionTables.t2;
@@ -95,8 +72,8 @@ inline constexpr const Table& Te4 = encryptionTables.sbox;
 
 // Decryption: InvSubBytes and InvMixColumns (e, 9, d, b) folded together;
 // Td4 is the inverse S-box in all four bytes, for the final round.
-alignas(64) inline constexpr DirectionTables decryptionTables = makeDirectionTables(Si, 0x0e, 0x09,
-                                                                                    0x0d, 0x0b);
+alignas(64) inline constexpr DirectionTables decryptionTables =
+    makeDirectionTables(inverseSboxTable, 0x0e, 0x09, 0x0d, 0x0b);
 inline constexpr const Table& Td0 = decryptionTables.t0;
 inline constexpr const Table& Td1 = decryptionTables.t1;
 inline constexpr const Table& Td2 = decryptionTables.t2;
@@ -114,9 +91,7 @@ constexpr std::array<std::uint32_t, 10> makeRcon() {
 
 inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
 
-// Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
-static_assert(S[0x00] == affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed && S[0xff] == 0x16);
-static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
+// Published entries (the usual T-table values).
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);
 static_assert(Te2[0] == 0x63a5c663U);
@@ -130,15 +105,5 @@ static_assert(Td4[0] == 0x52525252U && Td4[1] == 0x09090909U);
 static_assert(rcon == std::array<std::uint32_t, 10>{
                           0x01000000U, 0x02000000U, 0x04000000U, 0x08000000U, 0x10000000U,
                           0x20000000U, 0x40000000U, 0x80000000U, 0x1b000000U, 0x36000000U});
-
-constexpr bool inverseUndoesSbox() {
-  for (std::size_t x = 0; x < 256; ++x) {
-    if (Si[S[x]] != x || S[Si[x]] != x || Si[x] != inverseSbox(static_cast<std::uint8_t>(x))) {
-      return false;
-    }
-  }
-  return true;
-}
-static_assert(inverseUndoesSbox(), "the inverse S-box must undo the S-box for all 256 values");
 
 }  // namespace aes128

@@ -146,19 +146,6 @@ constexpr std::uint8_t imageOfX() {
   return 0;
 }
 
-// Every byte's image under f, computed once (each call of toTower and the
-// field functions of common/gf256.hpp would otherwise repeat its whole
-// derivation).
-using ByteTable = std::array<std::uint8_t, 256>;
-template <typename F>
-constexpr ByteTable tabulate(F f) {
-  ByteTable table{};
-  for (unsigned x = 0; x < 256; ++x) {
-    table[x] = f(static_cast<std::uint8_t>(x));
-  }
-  return table;
-}
-
 // phi: the AES byte sum(c_i x^i) to sum(c_i g^i).
 inline constexpr ByteTable toTowerTable = [] {
   constexpr std::uint8_t g = imageOfX();
@@ -205,19 +192,17 @@ static_assert(toTowerIsAnIsomorphism());
 // --- The affine parts of the S-boxes, taken from common/gf256.hpp ----------
 
 inline constexpr ByteTable aesInverse = tabulate(inverse);
-inline constexpr ByteTable aesSbox = tabulate(sbox);
-inline constexpr ByteTable aesInverseSbox = tabulate(inverseSbox);
 
 // The S-box without its constant: the affine map's linear part of the inverse
 // (the inverse is an involution, so sbox(inverse(b)) is affine(b)).
 constexpr std::uint8_t sboxLinear(std::uint8_t b) {
-  return static_cast<std::uint8_t>(aesSbox[aesInverse[b]] ^ aesSbox[0]);
+  return static_cast<std::uint8_t>(sboxTable[aesInverse[b]] ^ sboxConstant);
 }
 
 // What the inverse S-box inverts: affine^-1(s) + 5, split into its linear
 // part and its constant.
 constexpr std::uint8_t inverseSboxInput(std::uint8_t s) {
-  return aesInverse[aesInverseSbox[s]];
+  return aesInverse[inverseSboxTable[s]];
 }
 inline constexpr std::uint8_t inverseSboxConstant = inverseSboxInput(0);
 constexpr std::uint8_t inverseSboxInputLinear(std::uint8_t s) {
@@ -317,8 +302,8 @@ constexpr Bytes broadcast(std::uint8_t byte) {
 }
 
 // The S-box constant, in the AES basis and in the encryption basis.
-alignas(16) inline constexpr Bytes sboxConstant = broadcast(sbox(0));
-alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(sbox(0)));
+alignas(16) inline constexpr Bytes sboxConstantInAesBasis = broadcast(sboxConstant);
+alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(sboxConstant));
 // The decryption state's constant, phi(5).
 alignas(16) inline constexpr Bytes inverseSboxConstantInTower =
     broadcast(toTower(inverseSboxConstant));
@@ -448,7 +433,7 @@ inline constexpr std::size_t expansionSteps = roundKeyCount - 1;
 alignas(16) inline constexpr std::array<Bytes, expansionSteps> subWordConstants = [] {
   std::array<Bytes, expansionSteps> constants{};
   for (std::size_t step = 0; step < expansionSteps; ++step) {
-    constants[step] = broadcast(sbox(0));
+    constants[step] = broadcast(sboxConstant);
     for (std::size_t w = 0; w < 4; ++w) {
       constants[step][4 * w] ^= static_cast<std::uint8_t>(roundConstant(step));
     }
@@ -520,7 +505,7 @@ constexpr bool encryptionTablesHold() {
   for (unsigned x = 0; x < 256; ++x) {
     const auto s = static_cast<std::uint8_t>(x);
     const std::uint8_t state = applyToByte(encryptionInput, s);
-    const auto substituted = static_cast<std::uint8_t>(aesSbox[s] ^ aesSbox[0]);
+    const auto substituted = static_cast<std::uint8_t>(sboxTable[s] ^ sboxConstant);
     if (state != toTower(s) || !invert(state).indicesAgree ||
         applyToInverse(sboxTimes1, state) != toTower(substituted) ||
         applyToInverse(sboxTimes2, state) != toTower(gmul(2, substituted)) ||
@@ -535,7 +520,7 @@ static_assert(encryptionTablesHold(), "encryption tables against sbox");
 template <std::uint8_t c>
 constexpr bool decryptionMultipleHolds(std::uint8_t s, std::uint8_t state) {
   return applyToInverse(inverseSboxTimes<c>, state) ==
-             decryptionBasis(gmul(c, aesInverseSbox[s])) &&
+             decryptionBasis(gmul(c, inverseSboxTable[s])) &&
          applyToByte(keyTimes<c>, s) == decryptionBasis(gmul(c, s));
 }
 
@@ -547,7 +532,7 @@ constexpr bool decryptionTablesHold() {
     if (state != toTower(inverseSboxInput(s)) || !invert(state).indicesAgree ||
         !decryptionMultipleHolds<14>(s, state) || !decryptionMultipleHolds<11>(s, state) ||
         !decryptionMultipleHolds<13>(s, state) || !decryptionMultipleHolds<9>(s, state) ||
-        applyToInverse(inverseSboxLast, state) != aesInverseSbox[s]) {
+        applyToInverse(inverseSboxLast, state) != inverseSboxTable[s]) {
       return false;
     }
   }

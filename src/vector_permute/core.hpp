@@ -135,7 +135,7 @@ struct Core {
       return bytesThrough(loadPair(encryptionInput), key);
     }
     if (m == roundKeyCount - 1) {
-      return Ops::bitwiseXor(key, Ops::constant(sboxConstant));
+      return Ops::bitwiseXor(key, Ops::constant(sboxConstantInAesBasis));
     }
     return reorder(Ops::bitwiseXor(bytesThrough(loadPair(encryptionInput), key),
                                    Ops::constant(sboxConstantInTower)),
