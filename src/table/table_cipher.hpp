@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/key_schedule.hpp"
 #include "table/tables.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
@@ -24,20 +25,6 @@
 namespace aes128 {
 
 using State = std::array<std::uint32_t, 4>;
-
-// Big-endian packing by shifts: the same on every host byte order. GCC and
-// Clang see one load or store and a byte swap in each.
-AES128_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
-AES128_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
-  p[0] = static_cast<std::uint8_t>(w >> 24);
-  p[1] = static_cast<std::uint8_t>(w >> 16);
-  p[2] = static_cast<std::uint8_t>(w >> 8);
-  p[3] = static_cast<std::uint8_t>(w);
-}
 
 // The four round tables and the S-box table of one direction, and how far
 // apart the columns are that feed one output column: encryption takes bytes
@@ -90,14 +77,15 @@ AES128_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* r
 }
 
 AES128_ALWAYS_INLINE State loadState(const std::uint8_t* bytes) {
-  return {loadWord(bytes), loadWord(bytes + 4), loadWord(bytes + 8), loadWord(bytes + 12)};
+  return {loadBigEndian(bytes), loadBigEndian(bytes + 4), loadBigEndian(bytes + 8),
+          loadBigEndian(bytes + 12)};
 }
 
 AES128_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
-  storeWord(bytes, s[0]);
-  storeWord(bytes + 4, s[1]);
-  storeWord(bytes + 8, s[2]);
-  storeWord(bytes + 12, s[3]);
+  storeBigEndian(bytes, s[0]);
+  storeBigEndian(bytes + 4, s[1]);
+  storeBigEndian(bytes + 8, s[2]);
+  storeBigEndian(bytes + 12, s[3]);
 }
 
 // Ten rounds written out, the state alternating between s and t so that no

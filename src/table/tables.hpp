@@ -12,23 +12,19 @@
 #include <cstdint>
 
 #include "common/gf256.hpp"
+#include "common/key_schedule.hpp"
 
 namespace aes128 {
 
 using Table = std::array<std::uint32_t, 256>;
-// Four bytes, most significant first.
-constexpr std::uint32_t word(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
-  return (std::uint32_t{b0} << 24) ^ (std::uint32_t{b1} << 16) ^ (std::uint32_t{b2} << 8) ^
-         std::uint32_t{b3};
-}
-
 // Column (m0·v, m1·v, m2·v, m3·v) for v = box[x], one entry per byte value x.
 constexpr Table makeColumnTable(const ByteTable& box, std::uint8_t m0, std::uint8_t m1,
                                 std::uint8_t m2, std::uint8_t m3) {
   Table t{};
   for (std::size_t x = 0; x < 256; ++x) {
     const std::uint8_t v = box[x];
-    t[x] = word(gmul(m0, v), gmul(m1, v), gmul(m2, v), gmul(m3, v));
+    const std::array<std::uint8_t, 4> column{gmul(m0, v), gmul(m1, v), gmul(m2, v), gmul(m3, v)};
+    t[x] = loadBigEndian(column.data());
   }
   return t;
 }
