@@ -1,15 +1,15 @@
-// The table-driven AES-128 of FIPS-197: the key schedules and the rounds on
-// a state of four big-endian words, each round four lookups per column in
-// the tables of table/tables.hpp. Its lookups are indexed by key and data.
-// Internal: the block functions of cipher/rijndael.hpp and the table core of
-// the CBC functions are made of it. Not installed.
+// The table-driven AES-128 of FIPS-197: the rounds on a state of four
+// big-endian words, each round four lookups per column in the tables of
+// table/tables.hpp, and the steps of key expansion, which the table core
+// (table/table.cpp) puts together through modes/key_expansion.hpp. Its
+// lookups are indexed by key and data. Internal: the block functions of
+// cipher/rijndael.hpp and the table core of the CBC functions are made of it.
+// Not installed.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
-#include <utility>
 
 #include "common/key_schedule.hpp"
 #include "table/tables.hpp"
@@ -140,54 +140,14 @@ AES128_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
   rk[3] = w[3];
 }
 
-// Expansion step i: round key i+1 from round key i, in place in `w`.
+// Expansion step i: round key i+1 from round key i, in place in `w`; the
+// round constant in the most significant byte, an immediate.
 template <std::size_t i>
 AES128_ALWAYS_INLINE void expansionStep(State& w) {
-  w[0] ^= subRotWord(w[3]) ^ rcon[i];
+  w[0] ^= subRotWord(w[3]) ^ (std::uint32_t{roundConstant(i)} << 24);
   w[1] ^= w[0];
   w[2] ^= w[1];
   w[3] ^= w[2];
-}
-
-using RoundKeyNumber = std::size_t;
-inline constexpr RoundKeyNumber lastRoundKey = rcon.size();
-
-// Key expansion with all ten steps written out: no loop counter, each rcon
-// an immediate, and the key in registers throughout. Each round key goes to
-// `emit` as soon as it is known, with its number as a compile-time constant,
-// so that either schedule is written in one pass.
-template <typename Emit, std::size_t... i>
-AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
-                                    std::index_sequence<i...> /*steps*/) {
-  State w = loadState(key);
-  emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
-  ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
-}
-
-template <typename Emit>
-AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
-  expandKey(key, emit, std::make_index_sequence<lastRoundKey>{});
-}
-
-// FIPS-197 section 5.2: round key r in words 4r to 4r+3.
-inline void keySetupEnc(std::uint32_t* rk, const std::uint8_t* key) {
-  expandKey(key, [rk](auto number, const State& w) { storeRoundKey(w, rk + 4 * number); });
-}
-
-// The encryption schedule and its rearrangement fused into one pass: each
-// round key goes straight to its reversed place, through InvMixColumns if
-// it is not the first or the last, instead of being stored and read back.
-inline void keySetupDec(std::uint32_t* rk, const std::uint8_t* key) {
-  expandKey(key, [rk](auto number, const State& w) {
-    std::uint32_t* reversed = rk + 4 * (lastRoundKey - number);
-    if constexpr (number == 0 || number == lastRoundKey) {
-      storeRoundKey(w, reversed);
-    } else {
-      storeRoundKey({invMixColumnByTables(w[0]), invMixColumnByTables(w[1]),
-                     invMixColumnByTables(w[2]), invMixColumnByTables(w[3])},
-                    reversed);
-    }
-  });
 }
 
 }  // namespace aes128

@@ -76,17 +76,6 @@ inline constexpr const Table& Td2 = decryptionTables.t2;
 inline constexpr const Table& Td3 = decryptionTables.t3;
 inline constexpr const Table& Td4 = decryptionTables.sbox;
 
-// The round constants in the most significant byte.
-constexpr std::array<std::uint32_t, 10> makeRcon() {
-  std::array<std::uint32_t, 10> r{};
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    r[i] = std::uint32_t{roundConstant(i)} << 24;
-  }
-  return r;
-}
-
-inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
-
 // Published entries (the usual T-table values).
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);
@@ -98,8 +87,5 @@ static_assert(Td1[0] == 0x5051f4a7U);
 static_assert(Td2[0] == 0xa75051f4U);
 static_assert(Td3[0] == 0xf4a75051U);
 static_assert(Td4[0] == 0x52525252U && Td4[1] == 0x09090909U);
-static_assert(rcon == std::array<std::uint32_t, 10>{
-                          0x01000000U, 0x02000000U, 0x04000000U, 0x08000000U, 0x10000000U,
-                          0x20000000U, 0x40000000U, 0x80000000U, 0x1b000000U, 0x36000000U});
 
 }  // namespace aes128
