@@ -454,13 +454,13 @@ constexpr bool shufflesAgree(std::uint8_t index) {
   return index < 16 || (index >= infinity && index < infinity + 16);
 }
 
-struct Inverse {
+struct ModelInverted {
   std::uint8_t io;
   std::uint8_t jo;
   bool indicesAgree;
 };
 
-constexpr Inverse invert(std::uint8_t state) {
+constexpr ModelInverted modelInvert(std::uint8_t state) {
   const auto a = static_cast<std::uint8_t>(state & 0xfU);
   const auto b = static_cast<std::uint8_t>(state >> 4U);
   const auto j = static_cast<std::uint8_t>(a ^ b);
@@ -481,8 +481,8 @@ constexpr std::uint8_t applyToByte(const NibblePair& pair, std::uint8_t byte) {
   return apply(pair, static_cast<std::uint8_t>(byte & 0xfU), static_cast<std::uint8_t>(byte >> 4U));
 }
 constexpr std::uint8_t applyToInverse(const NibblePair& pair, std::uint8_t state) {
-  const Inverse inverse = invert(state);
-  return apply(pair, inverse.io, inverse.jo);
+  const ModelInverted x = modelInvert(state);
+  return apply(pair, x.io, x.jo);
 }
 
 // A nibble pair of bytes must be linear for the column XORs to commute with it.
@@ -506,7 +506,7 @@ constexpr bool encryptionTablesHold() {
     const auto s = static_cast<std::uint8_t>(x);
     const std::uint8_t state = applyToByte(encryptionInput, s);
     const auto substituted = static_cast<std::uint8_t>(sboxTable[s] ^ sboxConstant);
-    if (state != toTower(s) || !invert(state).indicesAgree ||
+    if (state != toTower(s) || !modelInvert(state).indicesAgree ||
         applyToInverse(sboxTimes1, state) != toTower(substituted) ||
         applyToInverse(sboxTimes2, state) != toTower(gmul(2, substituted)) ||
         applyToInverse(sboxLast, state) != substituted) {
@@ -529,7 +529,7 @@ constexpr bool decryptionTablesHold() {
     const auto s = static_cast<std::uint8_t>(x);
     const auto state =
         static_cast<std::uint8_t>(applyToByte(decryptionInput, s) ^ inverseSboxConstantInTower[0]);
-    if (state != toTower(inverseSboxInput(s)) || !invert(state).indicesAgree ||
+    if (state != toTower(inverseSboxInput(s)) || !modelInvert(state).indicesAgree ||
         !decryptionMultipleHolds<14>(s, state) || !decryptionMultipleHolds<11>(s, state) ||
         !decryptionMultipleHolds<13>(s, state) || !decryptionMultipleHolds<9>(s, state) ||
         applyToInverse(inverseSboxLast, state) != inverseSboxTable[s]) {
