@@ -1,9 +1,10 @@
-// The S-box circuits of the bitsliced implementation (bitsliced/
-// bitsliced.cpp), on bit-planes in words of any unsigned type (plane i: bit i
-// of every byte), and the compile-time proof that they compute the S-box and
-// its inverse. Plain constexpr code, compiled for no particular instructions.
+// The S-box circuits of the bitsliced implementation of
+// bitsliced/bitsliced.cpp, on bit-planes in words of any unsigned type (plane
+// i: bit i of every byte), and the compile-time proof that they compute the
+// S-box and its inverse. Plain constexpr code, compiled for no particular
+// instructions.
 //
-// The gates are in bitsliced_sbox_gates.hpp, which tools/sbox_circuits.py
+// The gates are in bitsliced/sbox_gates.hpp, which tools/sbox_circuits.py
 // writes (CI checks that the committed file is what it writes). The
 // nonlinear middle is Boyar and Peralta's (the depth-16 circuit of "A
 // depth-16 circuit for the AES S-box", 2012, with the 5-AND inversion in
@@ -14,7 +15,7 @@
 // of the equivalent ones (the input through x -> c x^(2^k)) it takes the one
 // whose layers have the shortest XOR programs under Boyar and Peralta's
 // shortest-linear-program heuristic, for the inverse S-box after the inverse
-// affine transformation's linear part. The affine constant 0x63 is left out
+// affine transformation's linear part. The S-box constant 0x63 is left out
 // of both circuits and added to the round keys instead (MixColumns and
 // InvMixColumns map a column of equal bytes to itself). Gate counts: forward
 // 114 (32 AND, 82 XOR), inverse 115 (32 AND, 83 XOR), no NOT.
