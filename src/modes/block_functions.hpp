@@ -22,8 +22,7 @@
 #include "modes/key_expansion.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // Core gives, besides what the CBC mode uses:

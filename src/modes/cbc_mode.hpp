@@ -38,8 +38,7 @@
 #include "modes/block_core.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // Where registers are few (32-bit targets: eight on x86, sixteen on Arm),
