@@ -4,10 +4,8 @@
 // data, and no branch on anything but the length.
 //
 // Only the functions of this file and of those headers are compiled for
-// AES-NI, each through its own target attribute, and all of them have
-// internal linkage: no inline function of a header is ever compiled with
-// these instructions and then shared with code that runs on a CPU without
-// them.
+// AES-NI, each through its own target attribute, with internal linkage
+// (common/build_config.hpp).
 #include "modes/implementation.hpp"
 
 #if AES128_X86

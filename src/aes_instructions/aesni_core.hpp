@@ -7,11 +7,9 @@
 // expansion. No lookup depends on key or data.
 //
 // Everything here is compiled for the including file's instructions (at
-// least "aes,ssse3,sse2") through AES128_CORE_INLINE (modes/cbc_mode.hpp)
-// and has internal linkage: each implementation file that includes this gets
-// a copy of its own, which no other file can call, so no code compiled for
-// these instructions is ever shared with code that runs on a CPU without
-// them. Include only where AES128_X86 is 1.
+// least "aes,ssse3,sse2") through AES128_CORE_INLINE (modes/cbc_mode.hpp),
+// with internal linkage (common/build_config.hpp). Include only where
+// AES128_X86 is 1.
 #pragma once
 
 #include <emmintrin.h>
@@ -26,8 +24,7 @@
 #include "modes/key_expansion.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 struct AesNiCore {

@@ -3,12 +3,10 @@
 // SubBytes, AESMC MixColumns, AESD AddRoundKey, InvShiftRows and
 // InvSubBytes, AESIMC InvMixColumns. No lookup depends on key or data.
 //
-// The block core below, under the CBC mode of modes/cbc_mode.hpp.
-// Only the functions of this file and the headers it includes after the
-// attributes are compiled for these instructions, each
-// through its own target attribute, and all of them have internal linkage:
-// no inline function of a header is compiled with them and then shared with
-// code that runs on a CPU without them.
+// The block core below, under the CBC mode of modes/cbc_mode.hpp. Only the
+// functions of this file and the headers it includes after the attributes
+// are compiled for these instructions, each through its own target
+// attribute, with internal linkage (common/build_config.hpp).
 #include "modes/implementation.hpp"
 
 #if AES128_ARMV8

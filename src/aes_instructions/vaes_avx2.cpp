@@ -12,9 +12,9 @@
 //
 // Only the functions of this file and of the headers it includes after the
 // attributes are compiled for these instructions, each through its own target
-// attribute, and all of them have internal linkage. The compilers clear the
-// upper halves of the vector registers before returning, so that SSE code
-// after the call pays no penalty for mixing it with AVX code.
+// attribute, with internal linkage (common/build_config.hpp). The compilers
+// clear the upper halves of the vector registers before returning, so that
+// SSE code after the call pays no penalty for mixing it with AVX code.
 #include "modes/implementation.hpp"
 
 #if AES128_VAES

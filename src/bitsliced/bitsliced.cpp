@@ -12,10 +12,11 @@
 // ShiftRows leave them, four variants of MixColumns take the rounds in turn
 // and the round keys are stored in the same coordinates, the "fixslicing" of
 // A. Adomnicai and T. Peyrin ("Fixslicing AES-like Ciphers", TCHES 2021
-// issue 1). The layout, the column mixes and the packing into planes are in
-// bitsliced/layout.hpp; the S-box circuits in
-// bitsliced/circuits.hpp, their gates in bitsliced/sbox_gates.hpp,
-// which tools/sbox_circuits.py derives and writes. Here: the block core (key
+// issue 1). The bit layout is in bitsliced/layout.hpp, the column mixes on
+// it in bitsliced/linear_layer.hpp and the packing into planes in
+// bitsliced/packing.hpp; the S-box circuits in bitsliced/circuits.hpp, their
+// gates in bitsliced/sbox_gates.hpp, which tools/sbox_circuits.py derives
+// and writes. Here: the block core (key
 // expansion, encryption of a block, decryption of a group or of a single
 // block), under the modes of modes/.
 #include "modes/implementation.hpp"
@@ -37,6 +38,8 @@
 
 #include "bitsliced/circuits.hpp"
 #include "bitsliced/layout.hpp"
+#include "bitsliced/linear_layer.hpp"
+#include "bitsliced/packing.hpp"
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
 #include "modes/block_core.hpp"
@@ -48,8 +51,8 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // The block core. Key expansion (FIPS-197 section 5.2) on a one-block state;
-// encryption one block at a time, in one-block states; decryption `lanes`
-// blocks at a time, one to a lane.
+// encryption one block at a time, in one-block states; decryption a group
+// of groupBlocks blocks at a time, one to each bit of a slot.
 
 // `byte` in every column of the rows whose bit is set in `rows`.
 template <typename Word>
@@ -65,15 +68,13 @@ constexpr Block<Word> inEveryColumn(unsigned byte, unsigned rows = 0xf) {
   return state;
 }
 
-constexpr unsigned sboxConstant = gf256::affineConstant;
-
 // The four bytes of a word in reverse order.
 constexpr std::uint32_t byteSwapped(std::uint32_t word) {
   return (word >> 24) | ((word >> 8) & 0xff00U) | ((word << 8) & 0xff0000U) | (word << 24);
 }
 
 template <typename Word>
-using Group = Words<Word, lanes<Word>>;
+using Group = Words<Word, groupBlocks<Word>>;
 
 template <typename Word>
 struct BitslicedCore {
@@ -83,10 +84,9 @@ struct BitslicedCore {
                          std::array<Planes<Word>, roundKeyCount>>;
   using Block = bitsliced::Block<Word>;
   using Key = Block;
-  // Decryption gives each lane of a word a block: a group of words is the
-  // core's lane, and it decrypts one at a time.
+  // A group is the core's lane, and it decrypts one at a time.
   using Lane = Group<Word>;
-  static constexpr std::size_t blocksPerLane = bitsliced::lanes<Word>;
+  static constexpr std::size_t blocksPerLane = groupBlocks<Word>;
   static constexpr std::size_t lanes = 1;
   static constexpr bool lanesInRegisters = false;
   static constexpr bool unrollEncryption = false;
@@ -136,10 +136,11 @@ struct BitslicedCore {
   // XOR rcon.
   template <std::size_t step>
   static Key nextRoundKey(Key key) {
-    constexpr unsigned l = bitsliced::lanes<Word>;
-    constexpr Word column0 = slotBits<Word>([](unsigned, unsigned c) { return c == 0; }, 0, l);
-    constexpr Word columns23 = slotBits<Word>([](unsigned, unsigned c) { return c >= 2; }, 0, l);
-    constexpr Word column3 = slotBits<Word>([](unsigned, unsigned c) { return c == 3; }, 0, l);
+    constexpr unsigned width = slotWidth<Word>;
+    constexpr Word column0 = slotBits<Word>([](unsigned, unsigned c) { return c == 0; }, 0, width);
+    constexpr Word columns23 =
+        slotBits<Word>([](unsigned, unsigned c) { return c >= 2; }, 0, width);
+    constexpr Word column3 = slotBits<Word>([](unsigned, unsigned c) { return c == 3; }, 0, width);
     // rcon in row 0, and the S-box constant that the circuit leaves out.
     constexpr Block constant = [] {
       Block sum = inEveryColumn<Word>(sboxConstant);
@@ -151,10 +152,10 @@ struct BitslicedCore {
     for (std::size_t w = 0; w < key.size(); ++w) {
       // RotWord: row r takes column 3 of row r + 1; then into every column.
       Word spread = rowsDownInWord<1, 0>(substituted[w]) & column3;
-      spread |= spread >> l;
-      spread |= spread >> (2 * l);
-      Word prefix = key[w] ^ ((key[w] << l) & ~column0);
-      prefix ^= (prefix << (2 * l)) & columns23;
+      spread |= spread >> width;
+      spread |= spread >> (2 * width);
+      Word prefix = key[w] ^ ((key[w] << width) & ~column0);
+      prefix ^= (prefix << (2 * width)) & columns23;
       key[w] = prefix ^ spread ^ constant[w];
     }
     return key;
@@ -163,7 +164,7 @@ struct BitslicedCore {
   // Round key `round` as the rounds take it: from round 1 on with the S-box
   // constant that the circuits leave out, and in the coordinates of a state
   // that has skipped `round` ShiftRows (ShiftRows applied -round times).
-  // Decryption has it in every lane.
+  // Decryption has it in every block of a group.
   template <std::size_t round>
   static Block asUsed(Key key) {
     if constexpr (round > 0) {
@@ -179,7 +180,7 @@ struct BitslicedCore {
     if constexpr (schedule == Schedule::encryption) {
       roundKeys[round] = asUsed<round>(key);
     } else {
-      roundKeys[round] = inEveryLane(asUsed<round>(key));
+      roundKeys[round] = inEveryBlock(asUsed<round>(key));
     }
   }
 
@@ -236,13 +237,13 @@ struct BitslicedCore {
     expandKeyByRounds<BitslicedCore, schedule>(key, roundKeys);
   }
 
-  // A one-block round key copied into every lane.
-  static Planes<Word> inEveryLane(const Block& key) {
+  // A one-block round key copied into every block of a group.
+  static Planes<Word> inEveryBlock(const Block& key) {
     Planes<Word> planes = planesOf(key);
 #pragma GCC unroll 8
     for (Word& plane : planes) {
-      plane &= laneZero<Word>;
-      for (unsigned shift = 1; shift < blocksPerLane; shift *= 2) {
+      plane &= firstBitOfSlots<Word>;
+      for (unsigned shift = 1; shift < slotWidth<Word>; shift *= 2) {
         plane |= plane << shift;
       }
     }
@@ -329,7 +330,7 @@ struct BitslicedCore {
     store(output, fromState<Word, 1>(state));
   }
 
-  // One group of blocks, one to a lane, in place. As in encrypt, everything
+  // One group of blocks, one to each bit of a slot, in place. As in encrypt, everything
   // is compiled into it.
   template <std::size_t n>
   [[gnu::flatten]] static void decrypt(const RoundKeys<Schedule::decryption>& keys,

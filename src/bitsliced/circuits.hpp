@@ -1,9 +1,10 @@
-// The S-box circuits of the bitsliced implementation (bitsliced/
-// bitsliced.cpp), on bit-planes in words of any unsigned type (plane i: bit i
-// of every byte), and the compile-time proof that they compute the S-box and
-// its inverse. Plain constexpr code, compiled for no particular instructions.
+// The S-box circuits of the bitsliced implementation of
+// bitsliced/bitsliced.cpp, on bit-planes in words of any unsigned type (plane
+// i: bit i of every byte), and the compile-time proof that they compute the
+// S-box and its inverse. Plain constexpr code, compiled for no particular
+// instructions.
 //
-// The gates are in bitsliced_sbox_gates.hpp, which tools/sbox_circuits.py
+// The gates are in bitsliced/sbox_gates.hpp, which tools/sbox_circuits.py
 // writes (CI checks that the committed file is what it writes). The
 // nonlinear middle is Boyar and Peralta's (the depth-16 circuit of "A
 // depth-16 circuit for the AES S-box", 2012, with the 5-AND inversion in
@@ -14,7 +15,7 @@
 // of the equivalent ones (the input through x -> c x^(2^k)) it takes the one
 // whose layers have the shortest XOR programs under Boyar and Peralta's
 // shortest-linear-program heuristic, for the inverse S-box after the inverse
-// affine transformation's linear part. The affine constant 0x63 is left out
+// affine transformation's linear part. The S-box constant 0x63 is left out
 // of both circuits and added to the round keys instead (MixColumns and
 // InvMixColumns map a column of equal bytes to itself). Gate counts: forward
 // 114 (32 AND, 82 XOR), inverse 115 (32 AND, 83 XOR), no NOT.
@@ -46,7 +47,7 @@ constexpr std::uint8_t byteOf(const Planes<std::uint64_t>& planes, unsigned j) {
   return static_cast<std::uint8_t>(byte);
 }
 
-// Both circuits against gf256::sbox and gf256::inverseSbox on all 256 inputs.
+// Both circuits against sbox and inverseSbox on all 256 inputs.
 constexpr bool circuitsMatchTheSboxes() {
   for (unsigned first = 0; first < 256; first += 64) {
     const Planes<std::uint64_t> in = consecutiveBytes(first);
@@ -54,9 +55,8 @@ constexpr bool circuitsMatchTheSboxes() {
     const Planes<std::uint64_t> inverse = invSubBytes(in);
     for (unsigned j = 0; j < 64; ++j) {
       const auto x = static_cast<std::uint8_t>(first + j);
-      if ((byteOf(forward, j) ^ gf256::affineConstant) != gf256::sbox(x) ||
-          byteOf(inverse, j) !=
-              gf256::inverseSbox(static_cast<std::uint8_t>(x ^ gf256::affineConstant))) {
+      if ((byteOf(forward, j) ^ sboxConstant) != sbox(x) ||
+          byteOf(inverse, j) != inverseSbox(static_cast<std::uint8_t>(x ^ sboxConstant))) {
         return false;
       }
     }

@@ -10,12 +10,9 @@
 // circuit holds more values than x86-64 has registers.
 #pragma once
 
-#include <array>
+#include "bitsliced/layout.hpp"
 
 namespace aes128::bitsliced {
-
-template <typename Word>
-using Planes = std::array<Word, 8>;
 
 // SubBytes less its constant: S(x) ^ 0x63. 32 AND, 82 XOR (23 above the
 // middle, 30 in it, 29 below). The input in the tower basis: 0xfa x^2.

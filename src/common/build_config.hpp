@@ -43,3 +43,13 @@
 #define AES128_BITSLICED 0
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
+
+// Code compiled for particular instructions (AES, SSSE3, AVX2, NEON): each
+// implementation's file compiles its core and the modes over it for its own
+// instructions, through attributes on each function, and all that code has
+// internal linkage (an unnamed namespace, or a template of a type in one).
+// With external linkage, an inline function of a header would be compiled
+// in several files for different instructions, and the linker would keep one
+// copy for all of them: perhaps one with instructions that the CPU running
+// another implementation lacks. So each file has a copy of its own, which no
+// other file can call.

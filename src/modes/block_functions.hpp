@@ -22,8 +22,7 @@
 #include "modes/key_expansion.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // Core gives, besides what the CBC mode uses:
@@ -31,7 +30,7 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 //                               core's form, each made where it is used, so
 //                               that nothing of them is kept in memory
 //   storeWords(words, key), invMixColumns(key) for the key set-ups
-//                               (modes/key_expansion.hpp), or setupWords
+//                               (modes/key_expansion.hpp)
 //   encryptBytes, decryptBytes  where a core takes a block from bytes to
 //                               bytes itself (the table-driven one, or one
 //                               whose lanes hold several blocks)
@@ -42,11 +41,7 @@ struct BlockFunctions {
 
   template <Schedule schedule>
   AES128_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
-    if constexpr (requires { Core::template setupWords<schedule>(key.data(), words.data()); }) {
-      Core::template setupWords<schedule>(key.data(), words.data());
-    } else {
-      expandKeyToWords<Core, schedule>(key.data(), words.data());
-    }
+    expandKeyToWords<Core, schedule>(key.data(), words.data());
   }
 
   AES128_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,

@@ -18,10 +18,7 @@
 // The including file defines AES128_CORE_ENTRY, the attributes of the
 // entry points (the core's target instructions), and AES128_CORE_INLINE,
 // the same with inlining, before including this file; so nothing here is
-// compiled for other instructions than the including file's. It may define
-// AES128_CORE_GROUP, the attributes of the step that decrypts a group, where
-// that is better not inlined (a core of plain C++ whose group is large, whose
-// words then stay the step's own); by default it is inlined.
+// compiled for other instructions than the including file's.
 #pragma once
 
 #if !defined(AES128_CORE_ENTRY) || !defined(AES128_CORE_INLINE)
@@ -41,8 +38,7 @@
 #include "modes/block_core.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // Where registers are few (32-bit targets: eight on x86, sixteen on Arm),

@@ -9,8 +9,7 @@
 #include "modes/implementation.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // BlockCore does the block functions: Core, unless Core decrypts several

@@ -26,8 +26,7 @@
 #include "common/key_schedule.hpp"
 
 namespace aes128 {
-// Internal linkage: each file that includes this compiles it for its own
-// instructions, and no other file may call that code.
+// Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Core, Schedule schedule, std::size_t r, typename RoundKeys>

@@ -17,6 +17,7 @@
 
 #include "modes/block_core.hpp"
 #include "modes/implementation_of.hpp"
+#include "modes/key_expansion.hpp"
 
 namespace aes128 {
 namespace {
@@ -62,13 +63,25 @@ struct TableCore {
     return sum;
   }
 
-  template <Schedule schedule>
-  static void setupWords(const std::uint8_t* key, std::uint32_t* words) {
-    if constexpr (schedule == Schedule::encryption) {
-      table_cipher::keySetupEnc(words, key);
-    } else {
-      table_cipher::keySetupDec(words, key);
-    }
+  // --- Key expansion, a round key at a time (modes/key_expansion.hpp) -----
+  // Always inlined, so that the whole expansion is written out: no loop
+  // counter, each round constant an immediate, the key in registers
+  // throughout, and each round key stored straight to its place in either
+  // schedule, through InvMixColumns by the tables where that has it.
+
+  using Key = State;
+  AES128_ALWAYS_INLINE static Key loadKey(const std::uint8_t* bytes) { return loadState(bytes); }
+  template <std::size_t step>
+  AES128_ALWAYS_INLINE static Key nextRoundKey(Key key) {
+    expansionStep<step>(key);
+    return key;
+  }
+  AES128_ALWAYS_INLINE static void storeWords(std::uint32_t* words, const Key& key) {
+    storeRoundKey(key, words);
+  }
+  AES128_ALWAYS_INLINE static Key invMixColumns(const Key& key) {
+    return {invMixColumnByTables(key[0]), invMixColumnByTables(key[1]),
+            invMixColumnByTables(key[2]), invMixColumnByTables(key[3])};
   }
 
   static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
@@ -76,19 +89,22 @@ struct TableCore {
     return &readAgain(keys)[0];
   }
 
+  // Flattened: the expansion's steps, called from the mode and the image
+  // alike, would otherwise stay a function of their own, the round-key
+  // pointer passed to it through memory.
   template <Schedule schedule>
-  static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
-    setupWords<schedule>(key, roundKeys);
+  [[gnu::flatten]] static void expandKey(const std::uint8_t* key, RoundKeys<schedule>& roundKeys) {
+    expandKeyToWords<TableCore, schedule>(key, roundKeys);
   }
 
   // Bytes to bytes, input and output possibly the same.
   template <typename Keys>
   static void encryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
-    table_cipher::cipherBlock<table_cipher::forward>(wordsOf(roundKeys), input, output);
+    cipherBlock<encryptionDirection>(wordsOf(roundKeys), input, output);
   }
   template <typename Keys>
   static void decryptBytes(const Keys& roundKeys, const std::uint8_t* input, std::uint8_t* output) {
-    table_cipher::cipherBlock<table_cipher::inverse>(wordsOf(roundKeys), input, output);
+    cipherBlock<decryptionDirection>(wordsOf(roundKeys), input, output);
   }
 
   template <typename Keys>

@@ -1,16 +1,17 @@
-// The table-driven AES-128 of FIPS-197: the key schedules and the rounds on
-// a state of four big-endian words, each round four lookups per column in
-// the tables of table/tables.hpp. Its lookups are indexed by key and data.
-// Internal: the block functions of cipher/rijndael.hpp and the table core of
-// the CBC functions are made of it. Not installed.
+// The table-driven AES-128 of FIPS-197: the rounds on a state of four
+// big-endian words, each round four lookups per column in the tables of
+// table/tables.hpp, and the steps of key expansion, which the table core
+// (table/table.cpp) puts together through modes/key_expansion.hpp. Its
+// lookups are indexed by key and data. Internal: the block functions of
+// cipher/rijndael.hpp and the table core of the CBC functions are made of it.
+// Not installed.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
-#include <utility>
 
+#include "common/key_schedule.hpp"
 #include "table/tables.hpp"
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage)
@@ -21,25 +22,9 @@
 #endif
 // NOLINTEND(cppcoreguidelines-macro-usage)
 
-namespace table_cipher {
-
-using namespace rijndael_tables;  // NOLINT(google-build-using-namespace)
+namespace aes128 {
 
 using State = std::array<std::uint32_t, 4>;
-
-// Big-endian packing by shifts: the same on every host byte order. GCC and
-// Clang see one load or store and a byte swap in each.
-AES128_ALWAYS_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
-AES128_ALWAYS_INLINE void storeWord(std::uint8_t* p, std::uint32_t w) {
-  p[0] = static_cast<std::uint8_t>(w >> 24);
-  p[1] = static_cast<std::uint8_t>(w >> 16);
-  p[2] = static_cast<std::uint8_t>(w >> 8);
-  p[3] = static_cast<std::uint8_t>(w);
-}
 
 // The four round tables and the S-box table of one direction, and how far
 // apart the columns are that feed one output column: encryption takes bytes
@@ -50,8 +35,8 @@ struct Direction {
   unsigned step;
 };
 
-inline constexpr Direction forward{encryptionTables, 1};
-inline constexpr Direction inverse{decryptionTables, 3};
+inline constexpr Direction encryptionDirection{encryptionTables, 1};
+inline constexpr Direction decryptionDirection{decryptionTables, 3};
 
 // Byte n of w, counted from the least significant, as a table index. A cast
 // rather than a mask: with "& 0xff", GCC 12 picks the high-byte registers and
@@ -92,14 +77,15 @@ AES128_ALWAYS_INLINE void round(const State& s, State& t, const std::uint32_t* r
 }
 
 AES128_ALWAYS_INLINE State loadState(const std::uint8_t* bytes) {
-  return {loadWord(bytes), loadWord(bytes + 4), loadWord(bytes + 8), loadWord(bytes + 12)};
+  return {loadBigEndian(bytes), loadBigEndian(bytes + 4), loadBigEndian(bytes + 8),
+          loadBigEndian(bytes + 12)};
 }
 
 AES128_ALWAYS_INLINE void storeState(std::uint8_t* bytes, const State& s) {
-  storeWord(bytes, s[0]);
-  storeWord(bytes + 4, s[1]);
-  storeWord(bytes + 8, s[2]);
-  storeWord(bytes + 12, s[3]);
+  storeBigEndian(bytes, s[0]);
+  storeBigEndian(bytes + 4, s[1]);
+  storeBigEndian(bytes + 8, s[2]);
+  storeBigEndian(bytes + 12, s[3]);
 }
 
 // Ten rounds written out, the state alternating between s and t so that no
@@ -133,7 +119,7 @@ AES128_ALWAYS_INLINE void cipherBlock(const std::uint32_t* rk, const std::uint8_
 
 // InvMixColumns of one round-key word: the S-box (low byte of Te4) first,
 // so that the inverse S-box folded into Td0..Td3 cancels it.
-AES128_ALWAYS_INLINE std::uint32_t invMixColumn(std::uint32_t w) {
+AES128_ALWAYS_INLINE std::uint32_t invMixColumnByTables(std::uint32_t w) {
   return Td0[byteAt<0>(Te4[byteAt<3>(w)])] ^ Td1[byteAt<0>(Te4[byteAt<2>(w)])] ^
          Td2[byteAt<0>(Te4[byteAt<1>(w)])] ^ Td3[byteAt<0>(Te4[byteAt<0>(w)])];
 }
@@ -154,54 +140,14 @@ AES128_ALWAYS_INLINE void storeRoundKey(const State& w, std::uint32_t* rk) {
   rk[3] = w[3];
 }
 
-// Expansion step i: round key i+1 from round key i, in place in `w`.
+// Expansion step i: round key i+1 from round key i, in place in `w`; the
+// round constant in the most significant byte, an immediate.
 template <std::size_t i>
 AES128_ALWAYS_INLINE void expansionStep(State& w) {
-  w[0] ^= subRotWord(w[3]) ^ rcon[i];
+  w[0] ^= subRotWord(w[3]) ^ (std::uint32_t{roundConstant(i)} << 24);
   w[1] ^= w[0];
   w[2] ^= w[1];
   w[3] ^= w[2];
 }
 
-using RoundKeyNumber = std::size_t;
-inline constexpr RoundKeyNumber lastRoundKey = rcon.size();
-
-// Key expansion with all ten steps written out: no loop counter, each rcon
-// an immediate, and the key in registers throughout. Each round key goes to
-// `emit` as soon as it is known, with its number as a compile-time constant,
-// so that either schedule is written in one pass.
-template <typename Emit, std::size_t... i>
-AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit,
-                                    std::index_sequence<i...> /*steps*/) {
-  State w = loadState(key);
-  emit(std::integral_constant<RoundKeyNumber, 0>{}, w);
-  ((expansionStep<i>(w), emit(std::integral_constant<RoundKeyNumber, i + 1>{}, w)), ...);
-}
-
-template <typename Emit>
-AES128_ALWAYS_INLINE void expandKey(const std::uint8_t* key, Emit emit) {
-  expandKey(key, emit, std::make_index_sequence<lastRoundKey>{});
-}
-
-// FIPS-197 section 5.2: round key r in words 4r to 4r+3.
-inline void keySetupEnc(std::uint32_t* rk, const std::uint8_t* key) {
-  expandKey(key, [rk](auto number, const State& w) { storeRoundKey(w, rk + 4 * number); });
-}
-
-// The encryption schedule and its rearrangement fused into one pass: each
-// round key goes straight to its reversed place, through InvMixColumns if
-// it is not the first or the last, instead of being stored and read back.
-inline void keySetupDec(std::uint32_t* rk, const std::uint8_t* key) {
-  expandKey(key, [rk](auto number, const State& w) {
-    std::uint32_t* reversed = rk + 4 * (lastRoundKey - number);
-    if constexpr (number == 0 || number == lastRoundKey) {
-      storeRoundKey(w, reversed);
-    } else {
-      storeRoundKey(
-          {invMixColumn(w[0]), invMixColumn(w[1]), invMixColumn(w[2]), invMixColumn(w[3])},
-          reversed);
-    }
-  });
-}
-
-}  // namespace table_cipher
+}  // namespace aes128

@@ -12,50 +12,19 @@
 #include <cstdint>
 
 #include "common/gf256.hpp"
+#include "common/key_schedule.hpp"
 
-namespace rijndael_tables {
+namespace aes128 {
 
 using Table = std::array<std::uint32_t, 256>;
-using ByteTable = std::array<std::uint8_t, 256>;
-
-using gf256::gmul;
-using gf256::xtime;
-
-constexpr ByteTable makeSbox() {
-  ByteTable s{};
-  for (std::size_t x = 0; x < 256; ++x) {
-    s[x] = gf256::sbox(static_cast<std::uint8_t>(x));
-  }
-  return s;
-}
-
-inline constexpr ByteTable S = makeSbox();
-
-// Inverted from S itself; gf256::inverseSbox is the other road, and the
-// check at the end of this file holds the two together.
-constexpr ByteTable makeInverseSbox() {
-  ByteTable si{};
-  for (std::size_t x = 0; x < 256; ++x) {
-    si[S[x]] = static_cast<std::uint8_t>(x);
-  }
-  return si;
-}
-
-inline constexpr ByteTable Si = makeInverseSbox();
-
-// Four bytes, most significant first.
-constexpr std::uint32_t word(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
-  return (std::uint32_t{b0} << 24) ^ (std::uint32_t{b1} << 16) ^ (std::uint32_t{b2} << 8) ^
-         std::uint32_t{b3};
-}
-
 // Column (m0·v, m1·v, m2·v, m3·v) for v = box[x], one entry per byte value x.
 constexpr Table makeColumnTable(const ByteTable& box, std::uint8_t m0, std::uint8_t m1,
                                 std::uint8_t m2, std::uint8_t m3) {
   Table t{};
   for (std::size_t x = 0; x < 256; ++x) {
     const std::uint8_t v = box[x];
-    t[x] = word(gmul(m0, v), gmul(m1, v), gmul(m2, v), gmul(m3, v));
+    const std::array<std::uint8_t, 4> column{gmul(m0, v), gmul(m1, v), gmul(m2, v), gmul(m3, v)};
+    t[x] = loadBigEndian(column.data());
   }
   return t;
 }
@@ -89,7 +58,8 @@ constexpr DirectionTables makeDirectionTables(const ByteTable& box, std::uint8_t
 // Encryption: SubBytes and MixColumns (2, 1, 1, 3) folded into one lookup;
 // Te4 is the S-box in all four bytes, for the final encryption round, the key
 // expansion and the S-box step of the decryption key schedule.
-alignas(64) inline constexpr DirectionTables encryptionTables = makeDirectionTables(S, 2, 1, 1, 3);
+alignas(64) inline constexpr DirectionTables encryptionTables = makeDirectionTables(sboxTable, 2, 1,
+                                                                                    1, 3);
 inline constexpr const Table& Te0 = encryptionTables.t0;
 inline constexpr const Table& Te1 = encryptionTables.t1;
 inline constexpr const Table& Te2 = encryptionTables.t2;
@@ -98,29 +68,15 @@ inline constexpr const Table& Te4 = encryptionTables.sbox;
 
 // Decryption: InvSubBytes and InvMixColumns (e, 9, d, b) folded together;
 // Td4 is the inverse S-box in all four bytes, for the final round.
-alignas(64) inline constexpr DirectionTables decryptionTables = makeDirectionTables(Si, 0x0e, 0x09,
-                                                                                    0x0d, 0x0b);
+alignas(64) inline constexpr DirectionTables decryptionTables =
+    makeDirectionTables(inverseSboxTable, 0x0e, 0x09, 0x0d, 0x0b);
 inline constexpr const Table& Td0 = decryptionTables.t0;
 inline constexpr const Table& Td1 = decryptionTables.t1;
 inline constexpr const Table& Td2 = decryptionTables.t2;
 inline constexpr const Table& Td3 = decryptionTables.t3;
 inline constexpr const Table& Td4 = decryptionTables.sbox;
 
-// The round constants in the most significant byte.
-constexpr std::array<std::uint32_t, 10> makeRcon() {
-  std::array<std::uint32_t, 10> r{};
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    r[i] = std::uint32_t{gf256::roundConstant(i)} << 24;
-  }
-  return r;
-}
-
-inline constexpr std::array<std::uint32_t, 10> rcon = makeRcon();
-
-// Published entries (FIPS-197 figures 7 and 14 and the usual T-table values).
-static_assert(S[0x00] == gf256::affineConstant && S[0x01] == 0x7c && S[0x53] == 0xed &&
-              S[0xff] == 0x16);
-static_assert(Si[0x00] == 0x52 && Si[0x01] == 0x09 && Si[0xff] == 0x7d);
+// Published entries (the usual T-table values).
 static_assert(Te0[0] == 0xc66363a5U);
 static_assert(Te1[0] == 0xa5c66363U);
 static_assert(Te2[0] == 0x63a5c663U);
@@ -131,19 +87,5 @@ static_assert(Td1[0] == 0x5051f4a7U);
 static_assert(Td2[0] == 0xa75051f4U);
 static_assert(Td3[0] == 0xf4a75051U);
 static_assert(Td4[0] == 0x52525252U && Td4[1] == 0x09090909U);
-static_assert(rcon == std::array<std::uint32_t, 10>{
-                          0x01000000U, 0x02000000U, 0x04000000U, 0x08000000U, 0x10000000U,
-                          0x20000000U, 0x40000000U, 0x80000000U, 0x1b000000U, 0x36000000U});
 
-constexpr bool inverseUndoesSbox() {
-  for (std::size_t x = 0; x < 256; ++x) {
-    if (Si[S[x]] != x || S[Si[x]] != x ||
-        Si[x] != gf256::inverseSbox(static_cast<std::uint8_t>(x))) {
-      return false;
-    }
-  }
-  return true;
-}
-static_assert(inverseUndoesSbox(), "the inverse S-box must undo the S-box for all 256 values");
-
-}  // namespace rijndael_tables
+}  // namespace aes128

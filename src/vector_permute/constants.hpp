@@ -146,18 +146,6 @@ constexpr std::uint8_t imageOfX() {
   return 0;
 }
 
-// Every byte's image under f, computed once (each call of toTower and the
-// gf256 functions below would otherwise repeat its whole derivation).
-using ByteTable = std::array<std::uint8_t, 256>;
-template <typename F>
-constexpr ByteTable tabulate(F f) {
-  ByteTable table{};
-  for (unsigned x = 0; x < 256; ++x) {
-    table[x] = f(static_cast<std::uint8_t>(x));
-  }
-  return table;
-}
-
 // phi: the AES byte sum(c_i x^i) to sum(c_i g^i).
 inline constexpr ByteTable toTowerTable = [] {
   constexpr std::uint8_t g = imageOfX();
@@ -192,8 +180,7 @@ constexpr bool toTowerIsAnIsomorphism() {
     const auto aes = static_cast<std::uint8_t>(x);
     // With linearity (by construction), multiplicativity by x extends to all
     // products.
-    if (seen[toTower(aes)] ||
-        toTower(gf256::xtime(aes)) != towerMultiply(toTower(aes), toTower(0x02))) {
+    if (seen[toTower(aes)] || toTower(xtime(aes)) != towerMultiply(toTower(aes), toTower(0x02))) {
       return false;
     }
     seen[toTower(aes)] = true;
@@ -202,22 +189,20 @@ constexpr bool toTowerIsAnIsomorphism() {
 }
 static_assert(toTowerIsAnIsomorphism());
 
-// --- The affine parts of the S-boxes, taken from gf256 ----------------------
+// --- The affine parts of the S-boxes, taken from common/gf256.hpp ----------
 
-inline constexpr ByteTable aesInverse = tabulate(gf256::inverse);
-inline constexpr ByteTable aesSbox = tabulate(gf256::sbox);
-inline constexpr ByteTable aesInverseSbox = tabulate(gf256::inverseSbox);
+inline constexpr ByteTable aesInverse = tabulate(inverse);
 
 // The S-box without its constant: the affine map's linear part of the inverse
 // (the inverse is an involution, so sbox(inverse(b)) is affine(b)).
 constexpr std::uint8_t sboxLinear(std::uint8_t b) {
-  return static_cast<std::uint8_t>(aesSbox[aesInverse[b]] ^ aesSbox[0]);
+  return static_cast<std::uint8_t>(sboxTable[aesInverse[b]] ^ sboxConstant);
 }
 
 // What the inverse S-box inverts: affine^-1(s) + 5, split into its linear
 // part and its constant.
 constexpr std::uint8_t inverseSboxInput(std::uint8_t s) {
-  return aesInverse[aesInverseSbox[s]];
+  return aesInverse[inverseSboxTable[s]];
 }
 inline constexpr std::uint8_t inverseSboxConstant = inverseSboxInput(0);
 constexpr std::uint8_t inverseSboxInputLinear(std::uint8_t s) {
@@ -290,7 +275,7 @@ inline constexpr NibblePair decryptionInput = byNibbles(decryptionBasis);
 inline constexpr NibblePair sboxTimes1 =
     ofInverse([](std::uint8_t y) { return toTower(sboxLinear(fromTower(y))); });
 inline constexpr NibblePair sboxTimes2 =
-    ofInverse([](std::uint8_t y) { return toTower(gf256::xtime(sboxLinear(fromTower(y)))); });
+    ofInverse([](std::uint8_t y) { return toTower(xtime(sboxLinear(fromTower(y)))); });
 inline constexpr NibblePair sboxLast =
     ofInverse([](std::uint8_t y) { return sboxLinear(fromTower(y)); });
 
@@ -298,7 +283,7 @@ inline constexpr NibblePair sboxLast =
 // last round: the inverse S-box in the AES basis.
 template <std::uint8_t c>
 inline constexpr NibblePair inverseSboxTimes = ofInverse([](std::uint8_t y) {
-  return decryptionBasis(gf256::gmul(c, fromTower(y)));
+  return decryptionBasis(gmul(c, fromTower(y)));
 });
 inline constexpr NibblePair inverseSboxLast = ofInverse(fromTower);
 
@@ -306,7 +291,7 @@ inline constexpr NibblePair inverseSboxLast = ofInverse(fromTower);
 // into the decryption basis.
 template <std::uint8_t c>
 inline constexpr NibblePair keyTimes = byNibbles([](std::uint8_t k) {
-  return decryptionBasis(gf256::gmul(c, k));
+  return decryptionBasis(gmul(c, k));
 });
 
 // The same byte in every position.
@@ -317,8 +302,8 @@ constexpr Bytes broadcast(std::uint8_t byte) {
 }
 
 // The S-box constant, in the AES basis and in the encryption basis.
-alignas(16) inline constexpr Bytes sboxConstant = broadcast(gf256::sbox(0));
-alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(gf256::sbox(0)));
+alignas(16) inline constexpr Bytes sboxConstantInAesBasis = broadcast(sboxConstant);
+alignas(16) inline constexpr Bytes sboxConstantInTower = broadcast(toTower(sboxConstant));
 // The decryption state's constant, phi(5).
 alignas(16) inline constexpr Bytes inverseSboxConstantInTower =
     broadcast(toTower(inverseSboxConstant));
@@ -448,7 +433,7 @@ inline constexpr std::size_t expansionSteps = roundKeyCount - 1;
 alignas(16) inline constexpr std::array<Bytes, expansionSteps> subWordConstants = [] {
   std::array<Bytes, expansionSteps> constants{};
   for (std::size_t step = 0; step < expansionSteps; ++step) {
-    constants[step] = broadcast(gf256::sbox(0));
+    constants[step] = broadcast(sboxConstant);
     for (std::size_t w = 0; w < 4; ++w) {
       constants[step][4 * w] ^= static_cast<std::uint8_t>(roundConstant(step));
     }
@@ -469,13 +454,13 @@ constexpr bool shufflesAgree(std::uint8_t index) {
   return index < 16 || (index >= infinity && index < infinity + 16);
 }
 
-struct Inverse {
+struct ModelInverted {
   std::uint8_t io;
   std::uint8_t jo;
   bool indicesAgree;
 };
 
-constexpr Inverse invert(std::uint8_t state) {
+constexpr ModelInverted modelInvert(std::uint8_t state) {
   const auto a = static_cast<std::uint8_t>(state & 0xfU);
   const auto b = static_cast<std::uint8_t>(state >> 4U);
   const auto j = static_cast<std::uint8_t>(a ^ b);
@@ -496,8 +481,8 @@ constexpr std::uint8_t applyToByte(const NibblePair& pair, std::uint8_t byte) {
   return apply(pair, static_cast<std::uint8_t>(byte & 0xfU), static_cast<std::uint8_t>(byte >> 4U));
 }
 constexpr std::uint8_t applyToInverse(const NibblePair& pair, std::uint8_t state) {
-  const Inverse inverse = invert(state);
-  return apply(pair, inverse.io, inverse.jo);
+  const ModelInverted x = modelInvert(state);
+  return apply(pair, x.io, x.jo);
 }
 
 // A nibble pair of bytes must be linear for the column XORs to commute with it.
@@ -520,23 +505,23 @@ constexpr bool encryptionTablesHold() {
   for (unsigned x = 0; x < 256; ++x) {
     const auto s = static_cast<std::uint8_t>(x);
     const std::uint8_t state = applyToByte(encryptionInput, s);
-    const auto substituted = static_cast<std::uint8_t>(aesSbox[s] ^ aesSbox[0]);
-    if (state != toTower(s) || !invert(state).indicesAgree ||
+    const auto substituted = static_cast<std::uint8_t>(sboxTable[s] ^ sboxConstant);
+    if (state != toTower(s) || !modelInvert(state).indicesAgree ||
         applyToInverse(sboxTimes1, state) != toTower(substituted) ||
-        applyToInverse(sboxTimes2, state) != toTower(gf256::gmul(2, substituted)) ||
+        applyToInverse(sboxTimes2, state) != toTower(gmul(2, substituted)) ||
         applyToInverse(sboxLast, state) != substituted) {
       return false;
     }
   }
   return isLinear(encryptionInput);
 }
-static_assert(encryptionTablesHold(), "encryption tables against gf256::sbox");
+static_assert(encryptionTablesHold(), "encryption tables against sbox");
 
 template <std::uint8_t c>
 constexpr bool decryptionMultipleHolds(std::uint8_t s, std::uint8_t state) {
   return applyToInverse(inverseSboxTimes<c>, state) ==
-             decryptionBasis(gf256::gmul(c, aesInverseSbox[s])) &&
-         applyToByte(keyTimes<c>, s) == decryptionBasis(gf256::gmul(c, s));
+             decryptionBasis(gmul(c, inverseSboxTable[s])) &&
+         applyToByte(keyTimes<c>, s) == decryptionBasis(gmul(c, s));
 }
 
 constexpr bool decryptionTablesHold() {
@@ -544,16 +529,16 @@ constexpr bool decryptionTablesHold() {
     const auto s = static_cast<std::uint8_t>(x);
     const auto state =
         static_cast<std::uint8_t>(applyToByte(decryptionInput, s) ^ inverseSboxConstantInTower[0]);
-    if (state != toTower(inverseSboxInput(s)) || !invert(state).indicesAgree ||
+    if (state != toTower(inverseSboxInput(s)) || !modelInvert(state).indicesAgree ||
         !decryptionMultipleHolds<14>(s, state) || !decryptionMultipleHolds<11>(s, state) ||
         !decryptionMultipleHolds<13>(s, state) || !decryptionMultipleHolds<9>(s, state) ||
-        applyToInverse(inverseSboxLast, state) != aesInverseSbox[s]) {
+        applyToInverse(inverseSboxLast, state) != inverseSboxTable[s]) {
       return false;
     }
   }
   return isLinear(decryptionInput) && isLinear(keyTimes<14>) && isLinear(keyTimes<11>) &&
          isLinear(keyTimes<13>) && isLinear(keyTimes<9>);
 }
-static_assert(decryptionTablesHold(), "decryption tables against gf256::inverseSbox");
+static_assert(decryptionTablesHold(), "decryption tables against inverseSbox");
 
 }  // namespace aes128::vector_permute

@@ -1,7 +1,7 @@
 // The block core of AES by vector permutes, written once for any 16-byte
 // vector unit with a byte shuffle; the constants and their derivation are in
-// vector_permute.hpp. No branch and no memory address depends on key or
-// data: every lookup by a secret is a register shuffle.
+// vector_permute/constants.hpp. No branch and no memory address depends on
+// key or data: every lookup by a secret is a register shuffle.
 //
 // The including file defines AES128_CORE_INLINE (modes/cbc_mode.hpp),
 // the attributes that compile a function for its vector instructions and
@@ -74,7 +74,7 @@ struct Core {
                            Ops::shuffle(pair.second, Ops::highNibbles(bytes, low)));
   }
 
-  // io and jo of each byte, as vector_permute.hpp derives them.
+  // io and jo of each byte, as vector_permute/constants.hpp derives them.
   AES128_CORE_INLINE static Inverted invert(Vector state) {
     const Vector inverse = Ops::constant(inverseTable);
     const Vector a = Ops::lowNibbles(state);
@@ -135,7 +135,7 @@ struct Core {
       return bytesThrough(loadPair(encryptionInput), key);
     }
     if (m == roundKeyCount - 1) {
-      return Ops::bitwiseXor(key, Ops::constant(sboxConstant));
+      return Ops::bitwiseXor(key, Ops::constant(sboxConstantInAesBasis));
     }
     return reorder(Ops::bitwiseXor(bytesThrough(loadPair(encryptionInput), key),
                                    Ops::constant(sboxConstantInTower)),

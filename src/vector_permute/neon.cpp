@@ -9,8 +9,9 @@
 // On AArch64 NEON is always there and TBL takes a 16-byte table. 32-bit Arm
 // (armhf) has NEON only on some cores, so there it is asked for at run time
 // and only the functions of this file are compiled for it, each through its
-// own target attribute, all with internal linkage; its VTBL takes the table
-// as two 8-byte registers and gives 8 bytes, so a lookup is two of them.
+// own target attribute, with internal linkage (common/build_config.hpp); its
+// VTBL takes the table as two 8-byte registers and gives 8 bytes, so a lookup
+// is two of them.
 #include "modes/implementation.hpp"
 
 #if AES128_NEON

@@ -7,7 +7,7 @@
 // index is a PSHUFB between registers, and nothing branches on them.
 //
 // Only the functions of this file are compiled for SSSE3, each through its
-// own target attribute, and all of them have internal linkage.
+// own target attribute, with internal linkage (common/build_config.hpp).
 #include "modes/implementation.hpp"
 
 #if AES128_X86
