@@ -1,15 +1,24 @@
 # Runs secret_independence under valgrind's memcheck for the CBC and the
-# block functions of every implementation the CPU supports. All but the
-# table-driven one must draw no report: no branch and no address may depend
-# on key, IV or data. The table-driven one must draw reports in both, since
-# its lookups are indexed by them; that shows the check able to fail. An implementation whose instructions valgrind's CPU
-# lacks (valgrind 3.19 hides VAES from the programs it runs) cannot be
-# checked here and is reported as skipped.
+# block functions of every implementation the CPU supports, and counts the
+# reports that the measured calls draw (the program prints them; those of
+# the C library at start-up and exit are not theirs). All but the
+# table-driven implementation must draw none: no branch and no address may
+# depend on key, IV or data. The table-driven one must draw reports in both,
+# since its lookups are indexed by them; that shows the check able to fail.
+# An implementation whose instructions valgrind's CPU lacks (valgrind 3.19
+# hides VAES from the programs it runs) cannot be checked here and is
+# reported as skipped.
 #
-#   cmake -DVALGRIND=<valgrind> -DPROGRAM=<secret_independence> -P secret_independence.cmake
+#   cmake -DVALGRIND=<memcheck command> [-DEMULATOR=<emulator command>]
+#         -DPROGRAM=<secret_independence> -P secret_independence.cmake
+#
+# The commands are lists with '|' between their words; EMULATOR runs the
+# program where it is not the build machine's.
 cmake_minimum_required(VERSION 3.25)
 
-execute_process(COMMAND ${PROGRAM} OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE
+string(REPLACE "|" ";" valgrind "${VALGRIND}")
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${PROGRAM} OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
 string(REPLACE "\n" ";" names "${names}")
 if(NOT "table" IN_LIST names)
@@ -20,15 +29,14 @@ set(problems "")
 foreach(name IN LISTS names)
   foreach(functions IN ITEMS cbc block)
     set(what "${name} ${functions}")
-    execute_process(COMMAND ${VALGRIND} --tool=memcheck --error-exitcode=125 ${PROGRAM} ${name}
-                            ${functions}
-                    RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE report)
-    string(REGEX MATCH "ERROR SUMMARY: ([0-9]+) errors" summary "${report}")
+    execute_process(COMMAND ${valgrind} ${PROGRAM} ${name} ${functions}
+                    RESULT_VARIABLE status OUTPUT_VARIABLE counted ERROR_VARIABLE report)
+    string(REGEX MATCH "reports: ([0-9]+)" counted "${counted}")
     set(errors "${CMAKE_MATCH_1}")
-    if(status EQUAL 77 AND errors EQUAL 0 AND NOT name STREQUAL "table")
+    if(status EQUAL 77 AND NOT name STREQUAL "table")
       message(STATUS "${what}: skipped, the CPU that valgrind presents lacks its instructions")
     elseif(errors STREQUAL "")
-      string(APPEND problems "${what}: no memcheck summary (status ${status}):\n${report}\n")
+      string(APPEND problems "${what}: no count of reports (status ${status}):\n${report}\n")
     elseif(name STREQUAL "table")
       if(errors EQUAL 0)
         string(APPEND problems "${what}: no report, yet its lookups depend on key and data\n")

@@ -1,16 +1,19 @@
-// Whether a CBC call leaves key material or plaintext behind on the stack:
-// the stack below the caller's frame is painted, an encryption and a
-// decryption of a known message run, and what they left there is searched
-// for every 16-byte window of the implementation's round keys, in the form
-// its core holds them, and for every plaintext block.
+// Whether a call leaves key material or plaintext behind on the stack: the
+// stack below the caller's frame is painted, the CBC functions or the block
+// functions (both key set-ups, then each block encrypted and decrypted) run
+// on a known message, and what they left there is searched for every 16-byte
+// window of the implementation's round keys, in the form its core holds them
+// and as the block functions' words, and for every plaintext block.
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,6 +27,7 @@ using aes128::Implementation;
 using aes128::Schedule;
 using test_support::Block;
 using test_support::Bytes;
+using Words = std::array<std::uint32_t, aes128::roundKeyWords>;
 
 // Far more than any implementation's frames.
 constexpr std::size_t stackBytes = std::size_t{64} * 1024;
@@ -63,61 +67,113 @@ const char* whyNotHere() {
   std::memcpy(copy.data(), area, sizeof area);
 }
 
-[[gnu::noinline]] void runCalls(const Implementation& implementation, const Block& key,
-                                const Block& iv, Bytes& data, Bytes& leftovers) {
-  const auto length = static_cast<std::uint32_t>(data.size());
+// What the calls take, all in the test's frame or on the heap, above the
+// stack that is searched: the block functions' round-key arrays are the
+// caller's.
+struct Inputs {
+  Block key;
+  Block iv;
+  Bytes data;
+  Words encryption{};
+  Words decryption{};
+};
+
+// The calls under test, in place on the data: the CBC functions, or the
+// block functions.
+struct Calls {
+  const char* name;
+  void (*run)(const Implementation& implementation, Inputs& inputs);
+};
+
+// For the failure messages.
+void PrintTo(const Calls& calls, std::ostream* out) {
+  *out << calls.name;
+}
+
+void cbcCalls(const Implementation& implementation, Inputs& inputs) {
+  const auto length = static_cast<std::uint32_t>(inputs.data.size());
+  implementation.encrypt(inputs.key, inputs.iv, inputs.data.data(), length);
+  implementation.decrypt(inputs.key, inputs.iv, inputs.data.data(), length);
+}
+
+void blockCalls(const Implementation& implementation, Inputs& inputs) {
+  implementation.keySetupEnc(inputs.encryption, inputs.key);
+  implementation.keySetupDec(inputs.decryption, inputs.key);
+  for (std::size_t at = 0; at < inputs.data.size(); at += 16) {
+    const std::span<std::uint8_t, 16> block(inputs.data.data() + at, 16);
+    implementation.encryptBlock(inputs.encryption, block, block);
+    implementation.decryptBlock(inputs.decryption, block, block);
+  }
+}
+
+[[gnu::noinline]] void runCalls(const Implementation& implementation, const Calls& calls,
+                                Inputs& inputs, Bytes& leftovers) {
   paintStack();
-  implementation.encrypt(key, iv, data.data(), length);
-  implementation.decrypt(key, iv, data.data(), length);
+  calls.run(implementation, inputs);
   copyStack(leftovers);
 }
 
-// The 16-byte windows of an implementation's round keys, each vector or
-// group of words that its core holds; those of one or two byte values (such
-// as all zeros) could be found anywhere and prove nothing.
+// The 16-byte windows of an implementation's round keys: each vector or
+// group of words that its core holds, and each round key of the block
+// functions' words, as stored and as bytes. Those of one or two byte values
+// (such as all zeros) could be found anywhere and prove nothing.
 std::vector<Bytes> roundKeyWindows(const Implementation& implementation, const Block& key) {
   std::vector<Bytes> windows;
+  const auto add = [&](std::span<const std::uint8_t> bytes) {
+    for (std::size_t at = 0; at + 16 <= bytes.size(); at += 16) {
+      const std::span<const std::uint8_t> window = bytes.subspan(at, 16);
+      if (std::set<std::uint8_t>(window.begin(), window.end()).size() > 2) {
+        windows.emplace_back(window.begin(), window.end());
+      }
+    }
+  };
   for (const Schedule schedule : {Schedule::encryption, Schedule::decryption}) {
     std::array<std::uint8_t, 4096> image{};
     const std::size_t size = implementation.roundKeyImage(key, schedule, image);
     EXPECT_GT(size, 0U) << implementation.name << ": round keys larger than " << image.size();
-    for (std::size_t at = 0; at + 16 <= size; at += 16) {
-      const std::set<std::uint8_t> values(image.begin() + at, image.begin() + at + 16);
-      if (values.size() > 2) {
-        windows.emplace_back(image.begin() + at, image.begin() + at + 16);
-      }
+    add(std::span<const std::uint8_t>(image).first(size));
+
+    Words words{};
+    (schedule == Schedule::encryption ? implementation.keySetupEnc : implementation.keySetupDec)(
+        words, key);
+    add(std::span(reinterpret_cast<const std::uint8_t*>(words.data()), sizeof words));
+    Bytes bigEndian;
+    for (const std::uint32_t word : words) {
+      const auto bytes = test_support::bigEndianBytes(word);
+      bigEndian.insert(bigEndian.end(), bytes.begin(), bytes.end());
     }
+    add(bigEndian);
   }
   return windows;
 }
 
-class Wipe : public ::testing::TestWithParam<const Implementation*> {};
+class Wipe : public ::testing::TestWithParam<std::tuple<const Implementation*, Calls>> {};
 
 TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
-  const Implementation* implementation = GetParam();
+  const Implementation* implementation = std::get<0>(GetParam());
+  const Calls& calls = std::get<1>(GetParam());
   SKIP_UNSUPPORTED(implementation);
   if (const char* reason = whyNotHere()) {
     GTEST_SKIP() << reason;
   }
   test_support::SeededRandom random;
-  const Block key = random.block();
-  const Block iv = random.block();
-  // Groups of every size the cores take, with a tail of each.
+  // Groups of every size the CBC cores take, with a tail of each.
   const Bytes plaintext = random.bytes(std::size_t{35} * 16);
-  const std::vector<Bytes> windows = roundKeyWindows(*implementation, key);
+  Inputs inputs{random.block(), random.block(), plaintext};
+  const std::vector<Bytes> windows = roundKeyWindows(*implementation, inputs.key);
   ASSERT_FALSE(windows.empty());
 
-  Bytes data = plaintext;
   Bytes leftovers(stackBytes);
-  runCalls(*implementation, key, iv, data, leftovers);
-  ASSERT_EQ(data, plaintext);
+  runCalls(*implementation, calls, inputs, leftovers);
+  ASSERT_EQ(inputs.data, plaintext);
 
   const auto search = [&](const std::string& what, std::span<const std::uint8_t> needle) {
     const auto found =
         std::search(leftovers.begin(), leftovers.end(), needle.begin(), needle.end());
     EXPECT_EQ(found, leftovers.end())
-        << implementation->name << " left " << what << " " << test_support::toHex(needle)
-        << " on the stack, " << leftovers.end() - found << " bytes below the caller's frame";
+        << implementation->name << "'s " << calls.name << " functions left " << what << " "
+        << test_support::toHex(needle) << " on the stack, " << leftovers.end() - found
+        << " bytes below the caller's frame";
   };
   for (std::size_t w = 0; w < windows.size(); ++w) {
     search("round-key window " + std::to_string(w), windows[w]);
@@ -128,7 +184,10 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Aes128, Wipe, test_support::allImplementations(),
+INSTANTIATE_TEST_SUITE_P(Aes128, Wipe,
+                         ::testing::Combine(test_support::allImplementations(),
+                                            ::testing::Values(Calls{"cbc", cbcCalls},
+                                                              Calls{"block", blockCalls})),
                          test_support::NameOfParam{});
 
 }  // namespace

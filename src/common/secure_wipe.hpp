@@ -63,3 +63,14 @@ inline void secureWipe(T& object) noexcept {
     secureWipe(&object, sizeof object);
   }
 }
+
+// Zeroes the stack below the caller's frame, as far as more than any of the
+// library's calls takes, where the compilers leave key material in stack
+// slots that no wipe can name: called right after such a call, it takes the
+// frames that call took.
+inline constexpr std::size_t scrubbedStackBytes = 4096;
+
+[[gnu::noinline]] inline void scrubStack() noexcept {
+  unsigned char area[scrubbedStackBytes];
+  secureWipe(area);
+}

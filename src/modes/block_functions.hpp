@@ -8,6 +8,12 @@
 // so that nothing of them stays in memory. No branch and no address
 // depends on key or data.
 //
+// Where registers are few (32-bit targets), the compilers still spill round
+// keys to stack slots that no wipe can name (the test of the wipe found the
+// NEON set-up's words and the bitsliced key there): each call then runs in a
+// function of its own, and the stack it used is wiped after it, as the CBC
+// functions do (modes/cbc_mode.hpp).
+//
 // Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are defined
 // (modes/cbc_mode.hpp).
 #pragma once
@@ -19,11 +25,15 @@
 #include <cstdint>
 
 #include "common/key_schedule.hpp"
+#include "common/secure_wipe.hpp"
 #include "modes/key_expansion.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
+
+// Where registers are few, as said above.
+inline constexpr bool scrubStackAfterBlockCall = sizeof(void*) < 8;
 
 // Core gives, besides what the CBC mode uses:
 //   WordKeys<schedule>{words}   the round keys of the caller's words in the
@@ -39,32 +49,52 @@ struct BlockFunctions {
   template <Schedule schedule>
   using WordKeys = typename Core::template WordKeys<schedule>;
 
-  template <Schedule schedule>
-  AES128_CORE_ENTRY static void keySetup(OutputWords words, ConstBytes key) noexcept {
-    expandKeyToWords<Core, schedule>(key.data(), words.data());
+  // Each entry does its work where it stands or, with `scrub`, calls itself
+  // out of line for it and then wipes the stack that call used.
+  template <Schedule schedule, bool scrub = scrubStackAfterBlockCall>
+  [[gnu::noinline]] AES128_CORE_ENTRY static void keySetup(OutputWords words,
+                                                           ConstBytes key) noexcept {
+    if constexpr (scrub) {
+      keySetup<schedule, false>(words, key);
+      scrubStack();
+    } else {
+      expandKeyToWords<Core, schedule>(key.data(), words.data());
+    }
   }
 
-  AES128_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
-                                        OutputBytes output) noexcept {
-    const WordKeys<Schedule::encryption> roundKeys{words.data()};
-    if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
-      Core::encryptBytes(roundKeys, input.data(), output.data());
+  template <bool scrub = scrubStackAfterBlockCall>
+  [[gnu::noinline]] AES128_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
+                                                          OutputBytes output) noexcept {
+    if constexpr (scrub) {
+      encrypt<false>(words, input, output);
+      scrubStack();
     } else {
-      Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
+      const WordKeys<Schedule::encryption> roundKeys{words.data()};
+      if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
+        Core::encryptBytes(roundKeys, input.data(), output.data());
+      } else {
+        Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
+      }
     }
   }
 
   // One block as a lane of its own.
-  AES128_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
-                                        OutputBytes output) noexcept {
-    const WordKeys<Schedule::decryption> roundKeys{words.data()};
-    if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
-      Core::decryptBytes(roundKeys, input.data(), output.data());
+  template <bool scrub = scrubStackAfterBlockCall>
+  [[gnu::noinline]] AES128_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
+                                                          OutputBytes output) noexcept {
+    if constexpr (scrub) {
+      decrypt<false>(words, input, output);
+      scrubStack();
     } else {
-      static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
-      typename Core::Lane lane[1] = {Core::load(input.data())};
-      Core::template decrypt<1>(roundKeys, lane);
-      Core::store(output.data(), lane[0]);
+      const WordKeys<Schedule::decryption> roundKeys{words.data()};
+      if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
+        Core::decryptBytes(roundKeys, input.data(), output.data());
+      } else {
+        static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
+        typename Core::Lane lane[1] = {Core::load(input.data())};
+        Core::template decrypt<1>(roundKeys, lane);
+        Core::store(output.data(), lane[0]);
+      }
     }
   }
 };

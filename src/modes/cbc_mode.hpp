@@ -53,12 +53,6 @@ inline constexpr bool scrubStackAfterCall = true;
 #else
 inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8;
 #endif
-inline constexpr std::size_t scrubbedStackBytes = 4096;
-
-[[gnu::noinline]] inline void scrubStack() noexcept {
-  std::uint8_t area[scrubbedStackBytes];
-  secureWipe(area);
-}
 
 template <typename Core>
 struct CbcMode {

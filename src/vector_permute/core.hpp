@@ -270,10 +270,13 @@ struct Core {
 
   // Round m = 1..9 of the equivalent inverse cipher: InvSubBytes times 14,
   // 11, 13 and 9, InvShiftRows by the state's order, InvMixColumns as
-  // 14 s + R(11 s + R(13 s + R(9 s))), AddRoundKey; each lane a block.
-  template <std::size_t m, std::size_t n>
+  // 14 s + R(11 s + R(13 s + R(9 s))), AddRoundKey; each lane a block. The
+  // round key is taken where it is added: the block functions make it from
+  // their words there, and made at the start of the round it waited in a
+  // stack slot that no wipe reaches (GCC, x86-64).
+  template <std::size_t m, std::size_t n, typename Keys>
   AES128_CORE_INLINE static void decryptRound(const DecryptionTables& tables, Lanes<n>& state,
-                                              Vector roundKey) {
+                                              const Keys& roundKeys) {
     const Vector rotate1 = Ops::constant(decryptionShuffles.rotate1[m % 4]);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
@@ -281,7 +284,7 @@ struct Core {
       Vector mixed = inverseThrough(tables.times9, x);
       mixed = Ops::bitwiseXor(inverseThrough(tables.times13, x), Ops::shuffle(mixed, rotate1));
       mixed = Ops::bitwiseXor(inverseThrough(tables.times11, x), Ops::shuffle(mixed, rotate1));
-      mixed = Ops::bitwiseXor(Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKey),
+      mixed = Ops::bitwiseXor(Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKeys[m]),
                               Ops::shuffle(mixed, rotate1));
       lane = mixed;
     }
@@ -295,7 +298,7 @@ struct Core {
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
     }
-    (decryptRound<m + 1>(tables, state, roundKeys[m + 1]), ...);
+    (decryptRound<m + 1>(tables, state, roundKeys), ...);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
