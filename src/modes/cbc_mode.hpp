@@ -36,6 +36,7 @@
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
 #include "modes/block_core.hpp"
+#include "modes/lane_groups.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
@@ -58,8 +59,7 @@ template <typename Core>
 struct CbcMode {
   using Block = typename Core::Block;
   using Lane = typename Core::Lane;
-  static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
-  static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
+  static constexpr std::size_t laneBytes = LaneGroups<Core>::laneBytes;
 
   [[gnu::noinline]] AES128_CORE_ENTRY static void encrypt(ConstBytes key, ConstBytes iv,
                                                           std::uint8_t* data,
@@ -90,26 +90,7 @@ struct CbcMode {
     typename Core::template RoundKeys<Schedule::decryption> roundKeys;
     Core::template expandKey<Schedule::decryption>(key.data(), roundKeys);
     Block chain = Core::load(iv.data());
-    const std::size_t blocks = length / blockBytes;
-    const std::size_t laneCount = blocks / Core::blocksPerLane;
-    std::size_t lane = 0;
-    for (; lane + Core::lanes <= laneCount; lane += Core::lanes) {
-      decryptGroup<Core::lanes>(roundKeys, data + lane * laneBytes, chain);
-    }
-    decryptTail<Core::lanes / 2>(roundKeys, data, lane, laneCount, chain);
-    // Blocks that do not fill a lane: through a buffer of one, the rest of
-    // which is never read back.
-    if constexpr (Core::blocksPerLane > 1) {
-      const std::size_t rest = (blocks - laneCount * Core::blocksPerLane) * blockBytes;
-      if (rest > 0) {
-        std::uint8_t* tail = data + laneCount * laneBytes;
-        std::uint8_t buffer[laneBytes] = {};
-        std::memcpy(buffer, tail, rest);
-        decryptGroup<1>(roundKeys, buffer, chain);
-        std::memcpy(tail, buffer, rest);
-        secureWipe(buffer);
-      }
-    }
+    LaneGroups<Core>::run(Chained{roundKeys, chain}, data, data, length / blockBytes);
     // The chain holds only ciphertext, which the caller had anyway.
     secureWipe(roundKeys);
   }
@@ -140,20 +121,16 @@ struct CbcMode {
     return chain;
   }
 
-  // The lanes left after the whole groups, fewer than a group, in groups of
-  // n, n / 2 ... 1 lanes: at most one of each.
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decryptTail(
-      const typename Core::template RoundKeys<Schedule::decryption>& roundKeys, std::uint8_t* data,
-      std::size_t& lane, std::size_t laneCount, Block& chain) {
-    if constexpr (n > 0) {
-      if (lane + n <= laneCount) {
-        decryptGroup<n>(roundKeys, data + lane * laneBytes, chain);
-        lane += n;
-      }
-      decryptTail<n / 2>(roundKeys, data, lane, laneCount, chain);
+  // CBC decryption's groups, in place: each chained to the ciphertext
+  // before it.
+  struct Chained {
+    const typename Core::template RoundKeys<Schedule::decryption>& roundKeys;
+    Block& chain;
+    template <std::size_t n>
+    AES128_CORE_INLINE void group(const std::uint8_t* /*input*/, std::uint8_t* data) const {
+      decryptGroup<n>(roundKeys, data, chain);
     }
-  }
+  };
 
   // n lanes at `group` in place; `chain` is the ciphertext block before them
   // and becomes the last of theirs. The stores go from the last lane down, so
@@ -183,21 +160,13 @@ struct CbcMode {
     }
   }
 
-  // A lane is a block, unless the core holds several blocks to a register.
   AES128_CORE_INLINE static Lane loadLane(const std::uint8_t* bytes) {
-    if constexpr (Core::blocksPerLane == 1) {
-      return Core::load(bytes);
-    } else {
-      return Core::loadLane(bytes);
-    }
+    return LaneGroups<Core>::loadLane(bytes);
   }
   AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, Lane lane) {
-    if constexpr (Core::blocksPerLane == 1) {
-      Core::store(bytes, lane);
-    } else {
-      Core::storeLane(bytes, lane);
-    }
+    LaneGroups<Core>::storeLane(bytes, lane);
   }
+  // A lane is a block, unless the core holds several blocks to a register.
   AES128_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
     if constexpr (Core::blocksPerLane == 1) {
       return Core::bitwiseXor(a, b);
