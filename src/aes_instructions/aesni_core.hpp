@@ -35,8 +35,9 @@ struct AesNiCore {
   using Lane = __m128i;
   static constexpr std::size_t blocksPerLane = 1;
   static constexpr bool lanesInRegisters = true;
-  // Decryption blocks do not depend on each other, so eight go through the
-  // rounds together and the processor overlaps their instructions.
+  // Blocks that do not depend on each other (decryption's, the many-block
+  // functions') go through the rounds eight together, and the processor
+  // overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
@@ -100,6 +101,42 @@ struct AesNiCore {
 
   // --- Blocks --------------------------------------------------------------
 
+  // One round of either direction: AESENC or AESDEC, and the last.
+  template <Schedule schedule>
+  AES128_CORE_INLINE static __m128i round(__m128i state, __m128i key) {
+    return schedule == Schedule::encryption ? _mm_aesenc_si128(state, key)
+                                            : _mm_aesdec_si128(state, key);
+  }
+  template <Schedule schedule>
+  AES128_CORE_INLINE static __m128i lastRound(__m128i state, __m128i key) {
+    return schedule == Schedule::encryption ? _mm_aesenclast_si128(state, key)
+                                            : _mm_aesdeclast_si128(state, key);
+  }
+
+  // n independent blocks through the rounds together, so that the processor
+  // overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, __m128i (&state)[n]) {
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = _mm_xor_si128(lane, roundKeys[0]);
+    }
+#pragma GCC unroll 9
+    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
+#pragma GCC unroll 8
+      for (__m128i& lane : state) {
+        lane = round<schedule>(lane, roundKeys[r]);
+      }
+    }
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = lastRound<schedule>(lane, roundKeys[roundKeyCount - 1]);
+    }
+  }
+
+  // A serial block, its round keys where the compiler keeps them: through
+  // throughRounds as an array of one, GCC stores them all to their array
+  // first (eleven stores more in a 16-byte CBC call).
   template <typename Keys>
   AES128_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
     state = _mm_xor_si128(state, roundKeys[0]);
@@ -111,23 +148,13 @@ struct AesNiCore {
   }
 
   template <std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m128i (&state)[n]) {
-    const Keys& roundKeys = readAgain(expandedKeys);
-#pragma GCC unroll 8
-    for (__m128i& lane : state) {
-      lane = _mm_xor_si128(lane, roundKeys[0]);
-    }
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-#pragma GCC unroll 8
-      for (__m128i& lane : state) {
-        lane = _mm_aesdec_si128(lane, roundKeys[r]);
-      }
-    }
-#pragma GCC unroll 8
-    for (__m128i& lane : state) {
-      lane = _mm_aesdeclast_si128(lane, roundKeys[roundKeyCount - 1]);
-    }
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, __m128i (&state)[n]) {
+    throughRounds<Schedule::encryption>(readAgain(roundKeys), state);
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, __m128i (&state)[n]) {
+    throughRounds<Schedule::decryption>(readAgain(roundKeys), state);
   }
 };
 

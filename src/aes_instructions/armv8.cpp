@@ -48,8 +48,9 @@ struct Armv8AesCore {
   using Lane = uint8x16_t;
   static constexpr std::size_t blocksPerLane = 1;
   static constexpr bool lanesInRegisters = true;
-  // Decryption blocks do not depend on each other, so eight go through the
-  // rounds together and the processor overlaps their instructions.
+  // Blocks that do not depend on each other (decryption's, the many-block
+  // functions') go through the rounds eight together, and the processor
+  // overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
 
@@ -119,31 +120,53 @@ struct Armv8AesCore {
 
   // --- Blocks --------------------------------------------------------------
 
-  // AESE XORs the round key first, so round key r enters round r+1, and the
-  // last round key is a plain XOR.
-  template <typename Keys>
-  AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
-#pragma GCC unroll 9
-    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
-      state = vaesmcq_u8(vaeseq_u8(state, roundKeys[r]));
-    }
-    state = vaeseq_u8(state, roundKeys[roundKeyCount - 2]);
-    return veorq_u8(state, roundKeys[roundKeyCount - 1]);
+  // AESE and AESD XOR the round key first, so round key r enters round
+  // r+1, and the last round key is a plain XOR. AESMC or AESIMC mixes the
+  // columns.
+  template <Schedule schedule>
+  AES128_CORE_INLINE static uint8x16_t round(uint8x16_t state, uint8x16_t key) {
+    return schedule == Schedule::encryption ? vaesmcq_u8(vaeseq_u8(state, key))
+                                            : vaesimcq_u8(vaesdq_u8(state, key));
+  }
+  template <Schedule schedule>
+  AES128_CORE_INLINE static uint8x16_t lastRound(uint8x16_t state, uint8x16_t key,
+                                                 uint8x16_t lastKey) {
+    return veorq_u8(
+        schedule == Schedule::encryption ? vaeseq_u8(state, key) : vaesdq_u8(state, key), lastKey);
   }
 
-  template <std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+  // n independent blocks through the rounds together, so that the processor
+  // overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, uint8x16_t (&state)[n]) {
 #pragma GCC unroll 9
     for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
 #pragma GCC unroll 8
       for (uint8x16_t& lane : state) {
-        lane = vaesimcq_u8(vaesdq_u8(lane, roundKeys[r]));
+        lane = round<schedule>(lane, roundKeys[r]);
       }
     }
 #pragma GCC unroll 8
     for (uint8x16_t& lane : state) {
-      lane = veorq_u8(vaesdq_u8(lane, roundKeys[roundKeyCount - 2]), roundKeys[roundKeyCount - 1]);
+      lane = lastRound<schedule>(lane, roundKeys[roundKeyCount - 2], roundKeys[roundKeyCount - 1]);
     }
+  }
+
+  template <typename Keys>
+  AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t block) {
+    uint8x16_t state[1] = {block};
+    throughRounds<Schedule::encryption>(roundKeys, state);
+    return state[0];
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+    throughRounds<Schedule::encryption>(roundKeys, state);
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

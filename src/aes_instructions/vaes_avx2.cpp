@@ -1,12 +1,13 @@
 // CBC with VAES on 256-bit AVX registers, x86-64 only. VAESDEC and
 // VAESDECLAST compute AESDEC and AESDECLAST (aes_instructions/aesni_core.hpp) on
 // each 128-bit half of a register independently, each half with the round
-// key in the same half of the key operand: one instruction takes two blocks
-// through a round. Decryption blocks are independent, so this core's lane is
-// a register of two blocks, and sixteen blocks go through the rounds together
-// in eight of them, twice the blocks per instruction of the AES-NI core.
-// Encryption is serial, so wider registers cannot speed it up: it is the
-// AES-NI core's. The instructions are those of AES-NI on wider registers, and
+// key in the same half of the key operand (VAESENC and VAESENCLAST likewise):
+// one instruction takes two blocks through a round. Where blocks are
+// independent (CBC decryption, the many-block functions), this core's lane
+// is a register of two blocks, and sixteen blocks go through the rounds
+// together in eight of them, twice the blocks per instruction of the AES-NI
+// core. CBC encryption is serial, so wider registers cannot speed it up: it
+// is the AES-NI core's. The instructions are those of AES-NI on wider registers, and
 // as there, no lookup depends on key or data, and no branch on anything but
 // the length.
 //
@@ -62,10 +63,24 @@ struct VaesAvx2Core : AesNiCore {
     return _mm256_set_m128i(load(group), chain);
   }
 
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                         __m256i (&state)[n]) {
-    const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
+  // One round of either direction on both halves.
+  // cppcheck-suppress duplInheritedMember ; on this core's lanes
+  template <Schedule schedule>
+  AES128_CORE_INLINE static __m256i round(__m256i state, __m256i key) {
+    return schedule == Schedule::encryption ? _mm256_aesenc_epi128(state, key)
+                                            : _mm256_aesdec_epi128(state, key);
+  }
+  // cppcheck-suppress duplInheritedMember ; as above
+  template <Schedule schedule>
+  AES128_CORE_INLINE static __m256i lastRound(__m256i state, __m256i key) {
+    return schedule == Schedule::encryption ? _mm256_aesenclast_epi128(state, key)
+                                            : _mm256_aesdeclast_epi128(state, key);
+  }
+
+  // cppcheck-suppress duplInheritedMember ; as above
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& expandedKeys, __m256i (&state)[n]) {
+    const Keys& roundKeys = readAgain(expandedKeys);
     // Each round key in both halves.
     const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
 #pragma GCC unroll 8
@@ -77,14 +92,24 @@ struct VaesAvx2Core : AesNiCore {
       const __m256i roundKey = _mm256_broadcastsi128_si256(roundKeys[r]);
 #pragma GCC unroll 8
       for (__m256i& pair : state) {
-        pair = _mm256_aesdec_epi128(pair, roundKey);
+        pair = round<schedule>(pair, roundKey);
       }
     }
     const __m256i lastKey = _mm256_broadcastsi128_si256(roundKeys[roundKeyCount - 1]);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
-      pair = _mm256_aesdeclast_epi128(pair, lastKey);
+      pair = lastRound<schedule>(pair, lastKey);
     }
+  }
+
+  using AesNiCore::encrypt;
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, __m256i (&state)[n]) {
+    throughRounds<Schedule::encryption>(roundKeys, state);
+  }
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, __m256i (&state)[n]) {
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

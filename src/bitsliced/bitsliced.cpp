@@ -82,6 +82,10 @@ struct BitslicedCore {
   using RoundKeys =
       std::conditional_t<schedule == Schedule::encryption, std::array<Block<Word>, roundKeyCount>,
                          std::array<Planes<Word>, roundKeyCount>>;
+  // The round keys of groups, in either direction: the cipher's own, each
+  // in every block of a group (decryption's RoundKeys).
+  template <Schedule>
+  using LaneKeys = std::array<Planes<Word>, roundKeyCount>;
   using Block = bitsliced::Block<Word>;
   using Key = Block;
   // A group is the core's lane, and it decrypts one at a time.
@@ -220,8 +224,39 @@ struct BitslicedCore {
     }
   };
 
+  // The block functions' words into the round keys of groups. Groups take
+  // the cipher's own round keys, so the equivalent inverse cipher's words of
+  // rounds 1 to 9 go back through MixColumns first.
+  template <Schedule schedule>
+  [[gnu::flatten, gnu::noinline]] static void laneKeysFromWords(const std::uint32_t* words,
+                                                                LaneKeys<schedule>& roundKeys) {
+    groupKeysFromWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  }
+
+  template <Schedule schedule, std::size_t... round>
+  static void groupKeysFromWords(const std::uint32_t* words, LaneKeys<schedule>& roundKeys,
+                                 std::index_sequence<round...> /*rounds*/) {
+    ((roundKeys[round] = inEveryBlock(asUsed<round>(keyOfWords<schedule, round>(words)))), ...);
+  }
+
+  template <Schedule schedule, std::size_t round>
+  static Key keyOfWords(const std::uint32_t* words) {
+    const std::uint32_t* at = words + 4 * placeOf(schedule, round);
+    if constexpr (throughInvMixColumns(schedule, round)) {
+      const std::uint32_t columns[4] = {mixColumn(at[0]), mixColumn(at[1]), mixColumn(at[2]),
+                                        mixColumn(at[3])};
+      return keyFromWords(columns);
+    } else {
+      return keyFromWords(at);
+    }
+  }
+
   template <std::size_t round>
   static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
+    return keys[round];
+  }
+  template <std::size_t round>
+  static const Planes<Word>& roundKey(const LaneKeys<Schedule::encryption>& keys) {
     return keys[round];
   }
   template <std::size_t round, Schedule schedule>
@@ -252,17 +287,22 @@ struct BitslicedCore {
 
   // --- Encryption ----------------------------------------------------------
 
-  template <std::size_t round>
-  static void encryptRound(Block& state, const Block& key) {
-    state = blockOf(subBytes(planesOf(state)));
+  // A round on a one-block state, or on the eight planes of a group.
+  template <std::size_t round, typename State>
+  static void encryptRound(State& state, const State& key) {
+    if constexpr (std::is_same_v<State, Planes<Word>>) {
+      state = subBytes(state);
+    } else {
+      state = blockOf(subBytes(planesOf(state)));
+    }
     if constexpr (round < roundKeyCount - 1) {
       mixColumns<round>(state);
     }
     xorInto(state, key);
   }
 
-  template <typename Keys, std::size_t... r>
-  static void encryptRounds(Block& state, const Keys& keys, std::index_sequence<r...> /*rounds*/) {
+  template <typename State, typename Keys, std::size_t... r>
+  static void encryptRounds(State& state, const Keys& keys, std::index_sequence<r...> /*rounds*/) {
     (encryptRound<r + 1>(state, roundKey<r + 1>(keys)), ...);
   }
 
@@ -277,6 +317,24 @@ struct BitslicedCore {
     // Ten skipped ShiftRows: two to make up.
     shiftRowsTwice<Word, 1>(words);
     return words;
+  }
+
+  // One group of independent blocks, one to each bit of a slot, in place;
+  // the rounds of a single block on eight planes. As in encrypt, everything
+  // is compiled into it.
+  template <std::size_t n>
+  [[gnu::flatten]] static void encrypt(const LaneKeys<Schedule::encryption>& keys,
+                                       Group<Word> (&groups)[n]) {
+    static_assert(n == 1);
+    Group<Word>& words = groups[0];
+    Planes<Word> planes = toState<Word, blocksPerLane>(words);
+    xorInto(planes, keys[0]);
+    encryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
+    words = fromState<Word, blocksPerLane>(planes);
+    // Ten skipped ShiftRows: two to make up.
+    shiftRowsTwice<Word, blocksPerLane>(words);
+    // Memory of the core's own that held the blocks' plaintext.
+    secureWipe(planes);
   }
 
   // --- Decryption ----------------------------------------------------------

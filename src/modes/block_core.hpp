@@ -1,5 +1,6 @@
 // What a block core is: one implementation's AES-128 on whole blocks, with
-// nothing of any mode. The modes (modes/cbc_mode.hpp) are written once
+// nothing of any mode. The modes (modes/cbc_mode.hpp,
+// modes/many_blocks.hpp) are written once
 // over the cores; each implementation's file in its family's folder is a
 // core and the line that builds its implementation from them.
 //
@@ -28,11 +29,18 @@
 //                          storeLane, xorLanes and firstPrevious(chain, bytes):
 //                          the lane of the ciphertexts before the first lane's
 //                          blocks)
-//   lanes                  the lanes decrypted together, a power of two: as
-//                          many as keep the core's units busy
-//   decrypt<n>(roundKeys, Lane (&)[n])
+//   lanes                  the lanes taken together where their blocks do not
+//                          depend on each other, a power of two: as many as
+//                          keep the core's units busy
+//   encrypt<n>(laneKeys, Lane (&)[n]), decrypt<n>(roundKeys, Lane (&)[n])
 //                          n = 1, 2, 4 ... lanes lanes in place through the
-//                          inverse cipher
+//                          cipher (the many-block functions) or the inverse
+//                          cipher (those and CBC decryption)
+//   LaneKeys<schedule>, laneKeysFromWords<schedule>(words, laneKeys)
+//                          where the lanes take round keys in a form other
+//                          than RoundKeys (the bitsliced groups' bit-planes,
+//                          in either direction): that form, and the block
+//                          functions' words into it (modes/many_blocks.hpp)
 //   lanesInRegisters       false where lanes are arrays that live in memory:
 //                          the mode then wipes them after each group. Memory
 //                          a core works in besides (bit-planes) it wipes
