@@ -1,5 +1,5 @@
 # Checks a shared libaes128 for ELF: its SONAME, and that its dynamic symbol
-# table defines the seven public functions and nothing else (the internals
+# table defines the nine public functions and nothing else (the internals
 # are compiled with hidden visibility; cipher/aes128_export.hpp).
 #
 #   cmake -DLIBRARY=<libaes128.so...> -DSONAME=<expected> [-DNM=nm] [-DREADELF=readelf]
@@ -21,7 +21,9 @@ set(public_functions
     aes_128_cbc_encrypt
     aes_128_cbc_implementation
     rijndaelDecrypt
+    rijndaelDecryptBlocks
     rijndaelEncrypt
+    rijndaelEncryptBlocks
     rijndaelKeySetupDec
     rijndaelKeySetupEnc)
 

@@ -17,7 +17,10 @@
 // - with fewer than 16 bytes the calls also accept a null buffer;
 // - the block functions' key set-ups give the reference schedules' words,
 //   and the IV, as a block, enciphers in place to the reference model's
-//   block and deciphers back.
+//   block and deciphers back;
+// - the many-block functions encipher the whole blocks of the length into
+//   another buffer, each the reference model's block, leave the bytes after
+//   them and the guards alone, and decipher them back in place.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -133,13 +136,39 @@ struct BlockFunctions {
   aes128::BlockFunction encrypt;
   aes128::KeySetupFunction keySetupDec;
   aes128::BlockFunction decrypt;
+  aes128::BlocksFunction encryptBlocks;
+  aes128::BlocksFunction decryptBlocks;
 };
+
+// The many-block functions over the data's whole blocks, from one buffer
+// into another and back in place: each block the reference model's, the
+// bytes after them and the guards untouched. `expected` is the data with its
+// whole blocks enciphered one by one by the reference model.
+void checkManyBlocks(const BlockFunctions& functions,
+                     std::span<const std::uint32_t, aes_128_round_key_words> encryption,
+                     std::span<const std::uint32_t, aes_128_round_key_words> decryption,
+                     std::span<const std::uint8_t> plaintext, std::uint32_t length,
+                     std::span<const std::uint8_t> expected) {
+  GuardedBuffer output(plaintext);
+  functions.encryptBlocks(encryption, plaintext.data(), output.data().data(), length);
+  output.requireGuardsIntact(functions.name, "guard bytes after the many-block encryption");
+  require(functions.name, "many blocks against the reference model", expected, output.data());
+  functions.decryptBlocks(decryption, output.data().data(), output.data().data(), length);
+  output.requireGuardsIntact(functions.name, "guard bytes after the many-block decryption");
+  require(functions.name, "many blocks decrypted after encryption", plaintext, output.data());
+  if (length < aes_block_bytes) {
+    functions.encryptBlocks(encryption, nullptr, nullptr, length);
+    functions.decryptBlocks(decryption, nullptr, nullptr, length);
+  }
+}
 
 // The key set-ups against the reference schedule, and one block, in place,
 // through both directions. One block an input: the CBC checks take the
 // length, and each block here costs the slow implementations dearly.
 void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, keyBytes> key,
-                 std::span<const std::uint8_t, aes_block_bytes> input) {
+                 std::span<const std::uint8_t, aes_block_bytes> input,
+                 std::span<const std::uint8_t> plaintext, std::uint32_t length,
+                 std::span<const std::uint8_t> expectedBlocks) {
   using RoundKeys = std::array<std::uint32_t, aes_128_round_key_words>;
   RoundKeys encryption{};
   RoundKeys decryption{};
@@ -160,6 +189,7 @@ void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, 
           block);
   functions.decrypt(decryption, block, block);
   require(functions.name, "block decrypted after encryption", input, block);
+  checkManyBlocks(functions, encryption, decryption, plaintext, length, expectedBlocks);
 }
 
 }  // namespace
@@ -180,20 +210,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
       plaintext.first(length / aes_block_bytes * aes_block_bytes);
   std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
   reference::cbcEncrypt(key, iv, expected);
+  std::vector<std::uint8_t> expectedBlocks(plaintext.begin(), plaintext.end());
+  for (std::size_t at = 0; at < wholeBlocks.size(); at += aes_block_bytes) {
+    const auto block = reference::encryptBlock(
+        key, std::span<const std::uint8_t, aes_block_bytes>(&plaintext[at], aes_block_bytes));
+    std::ranges::copy(block, expectedBlocks.begin() + static_cast<std::ptrdiff_t>(at));
+  }
 
   for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       checkCbc(implementation->name, implementation->encrypt, implementation->decrypt, key, iv,
                plaintext, length, expected);
       checkBlocks({implementation->name, implementation->keySetupEnc, implementation->encryptBlock,
-                   implementation->keySetupDec, implementation->decryptBlock},
-                  key, iv);
+                   implementation->keySetupDec, implementation->decryptBlock,
+                   implementation->encryptBlocks, implementation->decryptBlocks},
+                  key, iv, plaintext, length, expectedBlocks);
     }
   }
   checkCbc("public functions", aes_128_cbc_encrypt, aes_128_cbc_decrypt, key, iv, plaintext, length,
            expected);
   checkBlocks({"public functions", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
-               rijndaelDecrypt},
-              key, iv);
+               rijndaelDecrypt, rijndaelEncryptBlocks, rijndaelDecryptBlocks},
+              key, iv, plaintext, length, expectedBlocks);
   return 0;
 }

@@ -1,6 +1,7 @@
 // Whether a call leaves key material or plaintext behind on the stack: the
-// stack below the caller's frame is painted, the CBC functions or the block
-// functions (both key set-ups, then each block encrypted and decrypted) run
+// stack below the caller's frame is painted, the CBC functions, the block
+// functions (both key set-ups, then each block encrypted and decrypted) or
+// the many-block functions (both key set-ups, then all blocks each way) run
 // on a known message, and what they left there is searched for every 16-byte
 // window of the implementation's round keys, in the form its core holds them
 // and as the block functions' words, and for every plaintext block.
@@ -106,6 +107,14 @@ void blockCalls(const Implementation& implementation, Inputs& inputs) {
   }
 }
 
+void manyBlockCalls(const Implementation& implementation, Inputs& inputs) {
+  implementation.keySetupEnc(inputs.encryption, inputs.key);
+  implementation.keySetupDec(inputs.decryption, inputs.key);
+  const auto length = static_cast<std::uint32_t>(inputs.data.size());
+  implementation.encryptBlocks(inputs.encryption, inputs.data.data(), inputs.data.data(), length);
+  implementation.decryptBlocks(inputs.decryption, inputs.data.data(), inputs.data.data(), length);
+}
+
 [[gnu::noinline]] void runCalls(const Implementation& implementation, const Calls& calls,
                                 Inputs& inputs, Bytes& leftovers) {
   paintStack();
@@ -187,7 +196,8 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
 INSTANTIATE_TEST_SUITE_P(Aes128, Wipe,
                          ::testing::Combine(test_support::allImplementations(),
                                             ::testing::Values(Calls{"cbc", cbcCalls},
-                                                              Calls{"block", blockCalls})),
+                                                              Calls{"block", blockCalls},
+                                                              Calls{"many", manyBlockCalls})),
                          test_support::NameOfParam{});
 
 }  // namespace

@@ -21,6 +21,8 @@ using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
 using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
 using BlockFunction = void (*)(ConstWords roundKeys, ConstBytes input, OutputBytes output) noexcept;
+using BlocksFunction = void (*)(ConstWords roundKeys, const std::uint8_t* input,
+                                std::uint8_t* output, std::uint32_t length) noexcept;
 
 struct Implementation {
   // As aes_128_cbc_implementation() reports it.
@@ -35,6 +37,9 @@ struct Implementation {
   BlockFunction encryptBlock;
   KeySetupFunction keySetupDec;
   BlockFunction decryptBlock;
+  // The many-block functions, as cipher/rijndael.hpp documents them.
+  BlocksFunction encryptBlocks;
+  BlocksFunction decryptBlocks;
   // For the test that looks for what a call left behind: the round keys of
   // `key` as this implementation holds them in memory, as bytes. Returns
   // their count, or 0 if `image` is too small.

@@ -1,5 +1,6 @@
 // The implementation entry of a block core: its name, its test of the CPU,
-// and the entry points of the CBC mode and of the block functions compiled
+// and the entry points of the CBC mode, the block functions and the
+// many-block functions compiled
 // for it. Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are
 // defined (modes/cbc_mode.hpp).
 #pragma once
@@ -7,6 +8,7 @@
 #include "modes/block_functions.hpp"
 #include "modes/cbc_mode.hpp"
 #include "modes/implementation.hpp"
+#include "modes/many_blocks.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
@@ -26,6 +28,8 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
           Block::encrypt,
           Block::template keySetup<Schedule::decryption>,
           Block::decrypt,
+          ManyBlocks<Core>::template blocks<Schedule::encryption>,
+          ManyBlocks<Core>::template blocks<Schedule::decryption>,
           CbcMode<Core>::roundKeyImage};
 }
 

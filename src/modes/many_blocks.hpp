@@ -1,0 +1,138 @@
+// The many-block functions (cipher/rijndael.hpp: every whole block of a
+// buffer through the cipher on its own, round keys in the caller's 44
+// words) over any block core (modes/block_core.hpp), written once: the
+// words into the round keys of the core's lanes once a call, the blocks in
+// groups of the core's lanes (modes/lane_groups.hpp), then the round keys
+// wiped, as the CBC functions wipe theirs. No branch and no address depends
+// on key or data, only on the length.
+//
+// Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are defined
+// (modes/cbc_mode.hpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/key_schedule.hpp"
+#include "common/secure_wipe.hpp"
+#include "modes/block_core.hpp"
+#include "modes/cbc_mode.hpp"
+#include "modes/lane_groups.hpp"
+
+namespace aes128 {
+// Internal linkage (common/build_config.hpp).
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+// The round keys that Core's lanes take: LaneKeys where the core has a form
+// of its own for them, else its RoundKeys.
+template <typename Core, Schedule schedule>
+struct LaneKeysOf {
+  using type = typename Core::template RoundKeys<schedule>;
+};
+template <typename Core, Schedule schedule>
+requires requires {
+  typename Core::template LaneKeys<schedule>;
+}
+struct LaneKeysOf<Core, schedule> {
+  using type = typename Core::template LaneKeys<schedule>;
+};
+
+template <typename Core>
+struct ManyBlocks {
+  template <Schedule schedule>
+  using LaneKeys = typename LaneKeysOf<Core, schedule>::type;
+  template <Schedule schedule>
+  using WordKeys = typename Core::template WordKeys<schedule>;
+
+  // Each entry does its work where it stands or, with `scrub`, calls itself
+  // out of line for it and then wipes the stack that call used
+  // (modes/cbc_mode.hpp).
+  template <Schedule schedule, bool scrub = scrubStackAfterCall>
+  [[gnu::noinline]] AES128_CORE_ENTRY static void blocks(ConstWords words,
+                                                         const std::uint8_t* input,
+                                                         std::uint8_t* output,
+                                                         std::uint32_t length) noexcept {
+    if constexpr (scrub) {
+      blocks<schedule, false>(words, input, output, length);
+      scrubStack();
+    } else if constexpr (readsWordsInPlace<schedule>) {
+      const WordKeys<schedule> kept{words.data()};
+      LaneGroups<Core>::run(transform<schedule>(kept), input, output, length / blockBytes);
+    } else {
+      LaneKeys<schedule> roundKeys;
+      fromWords<schedule>(words.data(), roundKeys);
+      // Read from the array where used, not kept in registers from the
+      // conversion on and spilt where no wipe reaches.
+      LaneGroups<Core>::run(transform<schedule>(readAgain(roundKeys)), input, output,
+                            length / blockBytes);
+      secureWipe(roundKeys);
+    }
+  }
+
+ private:
+  template <Schedule schedule>
+  static constexpr bool convertsWords = requires(const std::uint32_t* words,
+                                                 LaneKeys<schedule>& roundKeys) {
+    Core::template laneKeysFromWords<schedule>(words, roundKeys);
+  };
+  // A core whose round keys are the words (the table-driven one) reads them
+  // as they stand.
+  template <Schedule schedule>
+  static constexpr bool readsWordsInPlace =
+      !convertsWords<schedule> &&
+      !requires(LaneKeys<schedule> & roundKeys, const WordKeys<schedule>& kept) {
+    roundKeys[0] = kept[0];
+  };
+
+  // The words into the lanes' round keys: by the core where it has a way of
+  // its own, else each round key as the block functions read it.
+  template <Schedule schedule>
+  AES128_CORE_INLINE static void fromWords(const std::uint32_t* words,
+                                           LaneKeys<schedule>& roundKeys) {
+    if constexpr (convertsWords<schedule>) {
+      Core::template laneKeysFromWords<schedule>(words, roundKeys);
+    } else {
+      const WordKeys<schedule> kept{words};
+#pragma GCC unroll 11
+      for (std::size_t r = 0; r < roundKeyCount; ++r) {
+        roundKeys[r] = kept[r];
+      }
+    }
+  }
+
+  // n lanes from `input` through the cipher to `output`.
+  template <Schedule schedule, typename Keys>
+  struct Transform {
+    const Keys& roundKeys;
+    template <std::size_t n>
+    AES128_CORE_INLINE void group(const std::uint8_t* input, std::uint8_t* output) const {
+      typename Core::Lane state[n];
+#pragma GCC unroll 16
+      for (std::size_t i = 0; i < n; ++i) {
+        state[i] = LaneGroups<Core>::loadLane(input + i * LaneGroups<Core>::laneBytes);
+      }
+      if constexpr (schedule == Schedule::encryption) {
+        Core::template encrypt<n>(roundKeys, state);
+      } else {
+        Core::template decrypt<n>(roundKeys, state);
+      }
+#pragma GCC unroll 16
+      for (std::size_t i = 0; i < n; ++i) {
+        LaneGroups<Core>::storeLane(output + i * LaneGroups<Core>::laneBytes, state[i]);
+      }
+      // Lanes in memory held plaintext.
+      if constexpr (!Core::lanesInRegisters) {
+        secureWipe(state);
+      }
+    }
+  };
+  // Keys deduced: GCC warns of the vector attributes of an array of vectors
+  // named as a template argument.
+  template <Schedule schedule, typename Keys>
+  AES128_CORE_INLINE static Transform<schedule, Keys> transform(const Keys& roundKeys) {
+    return {roundKeys};
+  }
+};
+
+}  // namespace
+}  // namespace aes128
