@@ -1,9 +1,10 @@
 // Wall-clock throughput of the block functions, their key set-ups and CBC
 // mode, for every implementation this CPU supports and for the public
 // functions, side by side ("aes_128_cbc_encrypt/table/65536",
-// "rijndaelEncrypt/aes-ni/independent"). Byte counts are input bytes: the
-// message for CBC, the 4 KiB buffer for the block functions, the 16 key
-// bytes for the key set-ups.
+// "rijndaelEncrypt/aes-ni/independent", "rijndaelEncryptBlocks/aes-ni/65536"),
+// and the plain VAES loop that the many-block functions are measured
+// against. Byte counts are input bytes: the message for CBC, the buffer for
+// the block functions, the 16 key bytes for the key set-ups.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -15,6 +16,7 @@
 #include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
 #include "inputs.hpp"
+#include "plain_vaes_loop.hpp"
 
 namespace {
 
@@ -75,6 +77,29 @@ void cbcBenchmark(benchmark::State& state, aes128::CbcFunction cbc) {
   setBytes(state, length);
 }
 
+// The many-block functions over one buffer in place, or (with no function)
+// the plain VAES loop that is their yardstick.
+void blocksBenchmark(benchmark::State& state, aes128::KeySetupFunction keySetup,
+                     aes128::BlocksFunction transform) {
+  const auto length = static_cast<std::uint32_t>(state.range(0));
+  std::array<std::uint32_t, aes_128_round_key_words> roundKeys{};
+  keySetup(roundKeys, benchKey);
+  auto buffer = benchMessage(length);
+  for (auto _ : state) {
+#if defined(__x86_64__)
+    if (transform == nullptr) {
+      plainVaesLoop(roundKeys.data(), buffer.data(), length);
+    } else
+#endif
+    {
+      transform(roundKeys, buffer.data(), buffer.data(), length);
+    }
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+  setBytes(state, length);
+}
+
 void messageSizes(benchmark::internal::Benchmark* b) {
   for (const std::int64_t size : {16, 1024, 64 * 1024, 1024 * 1024}) {
     b->Arg(size);
@@ -85,11 +110,20 @@ void messageSizes(benchmark::internal::Benchmark* b) {
 // `name`.
 void registerBlockFunctions(const std::string& name, aes128::KeySetupFunction keySetupEnc,
                             aes128::BlockFunction encrypt, aes128::KeySetupFunction keySetupDec,
-                            aes128::BlockFunction decrypt) {
+                            aes128::BlockFunction decrypt, aes128::BlocksFunction encryptBlocks,
+                            aes128::BlocksFunction decryptBlocks) {
   benchmark::RegisterBenchmark(("rijndaelKeySetupEnc/" + name).c_str(), keySetupBenchmark,
                                keySetupEnc);
   benchmark::RegisterBenchmark(("rijndaelKeySetupDec/" + name).c_str(), keySetupBenchmark,
                                keySetupDec);
+  benchmark::RegisterBenchmark(("rijndaelEncryptBlocks/" + name).c_str(), blocksBenchmark,
+                               keySetupEnc, encryptBlocks)
+      ->Arg(blockBufferBytes)
+      ->Arg(64 * 1024);
+  benchmark::RegisterBenchmark(("rijndaelDecryptBlocks/" + name).c_str(), blocksBenchmark,
+                               keySetupDec, decryptBlocks)
+      ->Arg(blockBufferBytes)
+      ->Arg(64 * 1024);
   for (const bool chained : {false, true}) {
     const std::string kind = chained ? "/chained" : "/independent";
     benchmark::RegisterBenchmark(("rijndaelEncrypt/" + name + kind).c_str(), blockBenchmark,
@@ -103,12 +137,19 @@ void registerBlockFunctions(const std::string& name, aes128::KeySetupFunction ke
 
 int main(int argc, char** argv) {
   registerBlockFunctions("public", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
-                         rijndaelDecrypt);
+                         rijndaelDecrypt, rijndaelEncryptBlocks, rijndaelDecryptBlocks);
+#if defined(__x86_64__)
+  if (cpuHasVaesAvx2()) {
+    benchmark::RegisterBenchmark("plainVaesLoop", blocksBenchmark, rijndaelKeySetupEnc, nullptr)
+        ->Arg(64 * 1024);
+  }
+#endif
   for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       const std::string name = implementation->name;
       registerBlockFunctions(name, implementation->keySetupEnc, implementation->encryptBlock,
-                             implementation->keySetupDec, implementation->decryptBlock);
+                             implementation->keySetupDec, implementation->decryptBlock,
+                             implementation->encryptBlocks, implementation->decryptBlocks);
       benchmark::RegisterBenchmark(("aes_128_cbc_encrypt/" + name).c_str(), cbcBenchmark,
                                    implementation->encrypt)
           ->Apply(messageSizes);

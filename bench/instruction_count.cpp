@@ -50,10 +50,14 @@ struct BlockFunctions {
   aes128::BlockFunction encrypt;
   aes128::KeySetupFunction keySetupDec;
   aes128::BlockFunction decrypt;
+  aes128::BlocksFunction encryptBlocks;
+  aes128::BlocksFunction decryptBlocks;
 };
 
-// A key set-up each way, and one block each way with its array.
-void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
+// A key set-up each way, one block each way with its array, and 64 KiB of
+// blocks each way through the many-block functions, in place.
+void measureBlocks(const std::string& prefix, const BlockFunctions& functions,
+                   std::vector<std::uint8_t>& data) {
   std::array<std::uint32_t, aes_128_round_key_words> encryption{};
   std::array<std::uint32_t, aes_128_round_key_words> decryption{};
   std::array<std::uint8_t, aes_block_bytes> block{};
@@ -61,6 +65,10 @@ void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
   measure(prefix + ".key_setup_dec", [&] { functions.keySetupDec(decryption, benchKey); });
   measure(prefix + ".encrypt_block", [&] { functions.encrypt(encryption, block, block); });
   measure(prefix + ".decrypt_block", [&] { functions.decrypt(decryption, block, block); });
+  measure(prefix + ".encrypt_blocks_64KiB",
+          [&] { functions.encryptBlocks(encryption, data.data(), data.data(), largeLength); });
+  measure(prefix + ".decrypt_blocks_64KiB",
+          [&] { functions.decryptBlocks(decryption, data.data(), data.data(), largeLength); });
 }
 
 }  // namespace
@@ -72,13 +80,17 @@ int main() {
     if (implementation->supported()) {
       measureBlocks(implementation->name,
                     {implementation->keySetupEnc, implementation->encryptBlock,
-                     implementation->keySetupDec, implementation->decryptBlock});
+                     implementation->keySetupDec, implementation->decryptBlock,
+                     implementation->encryptBlocks, implementation->decryptBlocks},
+                    data);
       measureCbc(implementation->name, implementation->encrypt, implementation->decrypt, data);
     }
   }
   const std::string publicPrefix = std::string("public-") + aes_128_cbc_implementation();
   measureBlocks(publicPrefix,
-                {rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec, rijndaelDecrypt});
+                {rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec, rijndaelDecrypt,
+                 rijndaelEncryptBlocks, rijndaelDecryptBlocks},
+                data);
   measureCbc(publicPrefix, aes_128_cbc_encrypt, aes_128_cbc_decrypt, data);
   return 0;
 }
