@@ -45,6 +45,15 @@ AES128_EXPORT void aes_128_cbc_decrypt(std::span<const std::uint8_t, 16> key,
                                        std::span<const std::uint8_t, 16> iv, std::uint8_t* data,
                                        std::uint32_t length) noexcept;
 
+// One message of the messages calls below: its own 16-byte IV, which the
+// call advances as aes_128_cbc_encrypt_update and _decrypt_update do, and
+// its data, whose whole blocks are transformed in place.
+struct aes_128_cbc_message {
+  std::uint8_t* iv;
+  std::uint8_t* data;
+  std::uint32_t length;
+};
+
 // The implementation that the two functions above, and the block functions
 // of cipher/rijndael.hpp, use on this machine, for logs and bug reports: "vaes-avx2", "aes-ni",
 // "armv8-aes", "ssse3", "neon", "bitsliced", or "table" in the table-only build. Never null.

@@ -109,6 +109,20 @@ struct BitslicedCore {
   static void storeLane(std::uint8_t* bytes, const Lane& lane) {
     bitsliced::store<Word, blocksPerLane>(bytes, lane);
   }
+  // Block k of a group from bytes and back, for groups of blocks of
+  // different messages.
+  static void putBlock(Lane& lane, std::size_t k, const std::uint8_t* bytes) {
+#pragma GCC unroll 4
+    for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
+      lane[q * blocksPerLane + k] = loadLittleEndian<Word>(bytes + q * sizeof(Word));
+    }
+  }
+  static void getBlock(std::uint8_t* bytes, const Lane& lane, std::size_t k) {
+#pragma GCC unroll 4
+    for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
+      storeLittleEndian(bytes + q * sizeof(Word), lane[q * blocksPerLane + k]);
+    }
+  }
   static Lane xorLanes(Lane a, const Lane& b) {
     xorInto(a, b);
     return a;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 
+#include "cbc/aes_cbc.hpp"
 #include "common/build_config.hpp"
 #include "common/key_schedule.hpp"
 
@@ -19,6 +20,9 @@ namespace aes128 {
 
 using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
+// The messages calls with the words of one schedule of a kept key.
+using MessagesFunction = void (*)(ConstWords roundKeys,
+                                  std::span<const aes_128_cbc_message> messages) noexcept;
 using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
 using BlockFunction = void (*)(ConstWords roundKeys, ConstBytes input, OutputBytes output) noexcept;
 using BlocksFunction = void (*)(ConstWords roundKeys, const std::uint8_t* input,
@@ -32,6 +36,7 @@ struct Implementation {
   bool (*supported)() noexcept;
   CbcFunction encrypt;
   CbcFunction decrypt;
+  MessagesFunction encryptMessages;
   // The block functions, as cipher/rijndael.hpp documents them.
   KeySetupFunction keySetupEnc;
   BlockFunction encryptBlock;

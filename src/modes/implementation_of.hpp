@@ -6,6 +6,7 @@
 #pragma once
 
 #include "modes/block_functions.hpp"
+#include "modes/cbc_messages.hpp"
 #include "modes/cbc_mode.hpp"
 #include "modes/implementation.hpp"
 #include "modes/many_blocks.hpp"
@@ -24,6 +25,7 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
           supported,
           CbcMode<Core>::encryptEntry,
           CbcMode<Core>::decryptEntry,
+          CbcMessages<BlockCore>::encrypt,
           Block::template keySetup<Schedule::encryption>,
           Block::encrypt,
           Block::template keySetup<Schedule::decryption>,

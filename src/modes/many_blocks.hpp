@@ -69,7 +69,6 @@ struct ManyBlocks {
     }
   }
 
- private:
   template <Schedule schedule>
   static constexpr bool convertsWords = requires(const std::uint32_t* words,
                                                  LaneKeys<schedule>& roundKeys) {
@@ -100,6 +99,7 @@ struct ManyBlocks {
     }
   }
 
+ private:
   // n lanes from `input` through the cipher to `output`.
   template <Schedule schedule, typename Keys>
   struct Transform {
