@@ -1,5 +1,5 @@
 # Checks a shared libaes128 for ELF: its SONAME, and that its dynamic symbol
-# table defines the seven public functions and nothing else (the internals
+# table defines the public functions and nothing else (the internals
 # are compiled with hidden visibility; cipher/aes128_export.hpp).
 #
 #   cmake -DLIBRARY=<libaes128.so...> -DSONAME=<expected> [-DNM=nm] [-DREADELF=readelf]
@@ -18,8 +18,14 @@ endif()
 
 set(public_functions
     aes_128_cbc_decrypt
+    aes_128_cbc_decrypt_pkcs7
+    aes_128_cbc_decrypt_update
     aes_128_cbc_encrypt
+    aes_128_cbc_encrypt_pkcs7
+    aes_128_cbc_encrypt_update
     aes_128_cbc_implementation
+    aes_128_cbc_key_setup
+    aes_128_cbc_key_wipe
     rijndaelDecrypt
     rijndaelEncrypt
     rijndaelKeySetupDec

@@ -1,6 +1,6 @@
 // Whether a CBC call leaves key material or plaintext behind on the stack:
 // the stack below the caller's frame is painted, an encryption and a
-// decryption of a known message run, and what they left there is searched
+// decryption of a known message run, one-shot and as updates with a kept key, and what they left there is searched
 // for every 16-byte window of the implementation's round keys, in the form
 // its core holds them, and for every plaintext block.
 #include <algorithm>
@@ -66,9 +66,17 @@ const char* whyNotHere() {
 [[gnu::noinline]] void runCalls(const Implementation& implementation, const Block& key,
                                 const Block& iv, Bytes& data, Bytes& leftovers) {
   const auto length = static_cast<std::uint32_t>(data.size());
+  std::array<std::uint32_t, aes128::roundKeyWords> encryption{};
+  std::array<std::uint32_t, aes128::roundKeyWords> decryption{};
+  implementation.keySetupEnc(encryption, key);
+  implementation.keySetupDec(decryption, key);
+  Block encryptionIv = iv;
+  Block decryptionIv = iv;
   paintStack();
   implementation.encrypt(key, iv, data.data(), length);
   implementation.decrypt(key, iv, data.data(), length);
+  implementation.encryptUpdate(encryption, encryptionIv, data.data(), length);
+  implementation.decryptUpdate(decryption, decryptionIv, data.data(), length);
   copyStack(leftovers);
 }
 
