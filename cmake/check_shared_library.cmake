@@ -16,20 +16,7 @@ if(NOT READELF)
   set(READELF readelf)
 endif()
 
-set(public_functions
-    aes_128_cbc_decrypt
-    aes_128_cbc_decrypt_pkcs7
-    aes_128_cbc_decrypt_update
-    aes_128_cbc_encrypt
-    aes_128_cbc_encrypt_pkcs7
-    aes_128_cbc_encrypt_update
-    aes_128_cbc_implementation
-    aes_128_cbc_key_setup
-    aes_128_cbc_key_wipe
-    rijndaelDecrypt
-    rijndaelEncrypt
-    rijndaelKeySetupDec
-    rijndaelKeySetupEnc)
+include(${CMAKE_CURRENT_LIST_DIR}/public_functions.cmake)
 
 execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic_section
                 COMMAND_ERROR_IS_FATAL ANY)
