@@ -202,7 +202,7 @@ TEST_P(KeptKey, InputThatDoesNotFitIsTurnedAwayUntouched) {
   }
   EXPECT_EQ(encryptPkcs7(iv, data.data(), 0xfffffff0U, 0xffffffffU), 0U);
   untouched("padded length over 32 bits", data, iv);
-  for (const std::size_t length : {0, 15, 17, 63}) {
+  for (const std::size_t length : {0U, 15U, 17U, 63U}) {
     EXPECT_EQ(decryptPkcs7(iv, data.data(), length), wrongPadding);
     untouched("decryption of length " + std::to_string(length), data, iv);
   }
