@@ -1,6 +1,7 @@
 // Whether a CBC call leaves key material or plaintext behind on the stack:
 // the stack below the caller's frame is painted, an encryption and a
-// decryption of a known message run, one-shot and as updates with a kept key, and what they left there is searched
+// decryption of a known message run, one-shot and as updates with a kept
+// key, and what they left there is searched
 // for every 16-byte window of the implementation's round keys, in the form
 // its core holds them, and for every plaintext block.
 #include <algorithm>
