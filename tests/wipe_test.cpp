@@ -1,9 +1,10 @@
 // Whether a call leaves key material or plaintext behind on the stack: the
-// stack below the caller's frame is painted, the CBC functions or the block
-// functions (both key set-ups, then each block encrypted and decrypted) run
-// on a known message, and what they left there is searched for every 16-byte
-// window of the implementation's round keys, in the form its core holds them
-// and as the block functions' words, and for every plaintext block.
+// stack below the caller's frame is painted, the CBC functions, the block
+// functions (both key set-ups, then each block encrypted and decrypted) or
+// the updates with a kept key run on a known message, and what they left
+// there is searched for every 16-byte window of the implementation's round
+// keys, in the form its core holds them and as the block functions' words,
+// and for every plaintext block.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -78,8 +79,8 @@ struct Inputs {
   Words decryption{};
 };
 
-// The calls under test, in place on the data: the CBC functions, or the
-// block functions.
+// The calls under test, in place on the data: the CBC functions, the block
+// functions, or the updates with a kept key.
 struct Calls {
   const char* name;
   void (*run)(const Implementation& implementation, Inputs& inputs);
@@ -106,8 +107,22 @@ void blockCalls(const Implementation& implementation, Inputs& inputs) {
   }
 }
 
+// The kept key is set up before the stack is painted: the set-ups are the
+// block functions' own, searched with those.
+void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
+  const auto length = static_cast<std::uint32_t>(inputs.data.size());
+  Block encryptionIv = inputs.iv;
+  Block decryptionIv = inputs.iv;
+  implementation.encryptUpdate(inputs.encryption, encryptionIv, inputs.data.data(), length);
+  implementation.decryptUpdate(inputs.decryption, decryptionIv, inputs.data.data(), length);
+}
+
 [[gnu::noinline]] void runCalls(const Implementation& implementation, const Calls& calls,
                                 Inputs& inputs, Bytes& leftovers) {
+  if (calls.run == keptKeyCalls) {
+    implementation.keySetupEnc(inputs.encryption, inputs.key);
+    implementation.keySetupDec(inputs.decryption, inputs.key);
+  }
   paintStack();
   calls.run(implementation, inputs);
   copyStack(leftovers);
@@ -187,7 +202,8 @@ TEST_P(Wipe, LeavesNoRoundKeyOrPlaintextOnTheStack) {
 INSTANTIATE_TEST_SUITE_P(Aes128, Wipe,
                          ::testing::Combine(test_support::allImplementations(),
                                             ::testing::Values(Calls{"cbc", cbcCalls},
-                                                              Calls{"block", blockCalls})),
+                                                              Calls{"block", blockCalls},
+                                                              Calls{"kept", keptKeyCalls})),
                          test_support::NameOfParam{});
 
 }  // namespace

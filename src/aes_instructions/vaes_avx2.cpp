@@ -39,6 +39,9 @@ namespace aes128 {
 namespace {
 
 struct VaesAvx2Core : AesNiCore {
+  // Single blocks, for the block functions and a block that does not fill a
+  // lane: a lane of two would broadcast every round key for one.
+  using BlockCore = AesNiCore;
   using Lane = __m256i;
   // cppcheck-suppress duplInheritedMember ; this core's lanes are its own
   static constexpr std::size_t blocksPerLane = 2;
@@ -62,10 +65,9 @@ struct VaesAvx2Core : AesNiCore {
     return _mm256_set_m128i(load(group), chain);
   }
 
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
-                                         __m256i (&state)[n]) {
-    const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m256i (&state)[n]) {
+    const Keys& roundKeys = readAgain(expandedKeys);
     // Each round key in both halves.
     const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
 #pragma GCC unroll 8
@@ -105,7 +107,7 @@ bool cpuHasVaesAvx2() noexcept {
 }  // namespace
 
 extern constinit const Implementation vaesAvx2Implementation =
-    implementationOf<VaesAvx2Core, AesNiCore>("vaes-avx2", cpuHasVaesAvx2);
+    implementationOf<VaesAvx2Core>("vaes-avx2", cpuHasVaesAvx2);
 
 }  // namespace aes128
 

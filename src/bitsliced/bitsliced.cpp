@@ -220,6 +220,33 @@ struct BitslicedCore {
     }
   };
 
+  // A kept key's words in the core's form once for a CBC update call.
+  // Decryption groups take the cipher's own round keys, so the equivalent
+  // inverse cipher's words of rounds 1 to 9 go back through MixColumns first.
+  template <Schedule schedule>
+  [[gnu::flatten, gnu::noinline]] static void fromWords(const std::uint32_t* words,
+                                                        RoundKeys<schedule>& roundKeys) {
+    placeWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  }
+
+  template <Schedule schedule, std::size_t... round>
+  static void placeWords(const std::uint32_t* words, RoundKeys<schedule>& roundKeys,
+                         std::index_sequence<round...> /*rounds*/) {
+    (place<schedule, round>(roundKeys, keyOfWords<schedule, round>(words)), ...);
+  }
+
+  template <Schedule schedule, std::size_t round>
+  static Key keyOfWords(const std::uint32_t* words) {
+    const std::uint32_t* at = words + 4 * placeOf(schedule, round);
+    if constexpr (throughInvMixColumns(schedule, round)) {
+      const std::uint32_t columns[4] = {mixColumn(at[0]), mixColumn(at[1]), mixColumn(at[2]),
+                                        mixColumn(at[3])};
+      return keyFromWords(columns);
+    } else {
+      return keyFromWords(at);
+    }
+  }
+
   template <std::size_t round>
   static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
     return keys[round];

@@ -37,6 +37,19 @@
 //                          the mode then wipes them after each group. Memory
 //                          a core works in besides (bit-planes) it wipes
 //                          itself, with secureWipe.
+//   WordKeys<schedule>{words}
+//                          the round keys of the block functions' words,
+//                          each read where it is used (modes/block_functions.hpp)
+//   fromWords<schedule>(words, roundKeys)
+//                          where RoundKeys are not WordKeys' values (bit-planes
+//                          of the cipher's own schedule): the words into
+//                          RoundKeys, for a CBC update call; the others are
+//                          filled from WordKeys where a call has two blocks
+//                          or more
+//   BlockCore              where a lane holds several blocks and another core
+//                          of the file takes single blocks better: that core,
+//                          for the block functions and the blocks that do not
+//                          fill a lane
 #pragma once
 
 #include <cstddef>
@@ -60,6 +73,21 @@ template <typename RoundKeys>
 #endif
   return *keys;
 }
+
+// The core that takes single blocks for Core: Core, or its BlockCore.
+template <typename Core>
+struct SingleBlockCoreOf {
+  using type = Core;
+};
+template <typename Core>
+requires requires {
+  typename Core::BlockCore;
+}
+struct SingleBlockCoreOf<Core> {
+  using type = typename Core::BlockCore;
+};
+template <typename Core>
+using SingleBlockCore = typename SingleBlockCoreOf<Core>::type;
 
 // The supported() test of a core in plain C++.
 inline bool anyCpu() noexcept {
