@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "common/x86_cpu.hpp"
 #include "common/x86_target.hpp"
@@ -62,25 +63,38 @@ struct VaesAvx2Core : AesNiCore {
     return _mm256_set_m128i(load(group), chain);
   }
 
+  // Each round key in both halves.
+  template <std::size_t r>
+  AES128_CORE_INLINE static __m256i inBothHalves(const RoundKeys<Schedule::decryption>& roundKeys) {
+    return _mm256_broadcastsi128_si256(roundKey<r>(roundKeys));
+  }
+
+  template <std::size_t n>
+  AES128_CORE_INLINE static void decryptRound(__m256i (&state)[n], __m256i key) {
+#pragma GCC unroll 8
+    for (__m256i& pair : state) {
+      pair = _mm256_aesdec_epi128(pair, key);
+    }
+  }
+
+  template <std::size_t n, std::size_t... r>
+  AES128_CORE_INLINE static void decryptRounds(const RoundKeys<Schedule::decryption>& roundKeys,
+                                               __m256i (&state)[n],
+                                               std::index_sequence<r...> /*rounds*/) {
+    (decryptRound(state, inBothHalves<r + 1>(roundKeys)), ...);
+  }
+
   template <std::size_t n>
   AES128_CORE_INLINE static void decrypt(const RoundKeys<Schedule::decryption>& expandedKeys,
                                          __m256i (&state)[n]) {
     const RoundKeys<Schedule::decryption>& roundKeys = readAgain(expandedKeys);
-    // Each round key in both halves.
-    const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
+    const __m256i firstKey = inBothHalves<0>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
       pair = _mm256_xor_si256(pair, firstKey);
     }
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-      const __m256i roundKey = _mm256_broadcastsi128_si256(roundKeys[r]);
-#pragma GCC unroll 8
-      for (__m256i& pair : state) {
-        pair = _mm256_aesdec_epi128(pair, roundKey);
-      }
-    }
-    const __m256i lastKey = _mm256_broadcastsi128_si256(roundKeys[roundKeyCount - 1]);
+    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    const __m256i lastKey = inBothHalves<roundKeyCount - 1>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
       pair = _mm256_aesdeclast_epi128(pair, lastKey);

@@ -220,15 +220,6 @@ struct BitslicedCore {
     }
   };
 
-  template <std::size_t round>
-  static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
-    return keys[round];
-  }
-  template <std::size_t round, Schedule schedule>
-  static Block roundKey(const WordKeys<schedule>& keys) {
-    return keys.template at<round>();
-  }
-
   // A function of its own, so that the mode's loops around it keep their
   // registers.
   template <Schedule schedule>
@@ -294,7 +285,7 @@ struct BitslicedCore {
   static void decryptRounds(Planes<Word>& state, const RoundKeys<Schedule::decryption>& keys,
                             std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRound<last - r>(state, keys[last - r]), ...);
+    (decryptRound<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // Round `round` of the equivalent inverse cipher (FIPS-197 section 5.3.5):
@@ -313,7 +304,7 @@ struct BitslicedCore {
   static void decryptRoundsOfBlock(Block& state, const WordKeys<Schedule::decryption>& keys,
                                    std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRoundOfBlock<last - r>(state, keys.template at<last - r>()), ...);
+    (decryptRoundOfBlock<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // A single block of the block functions, in a one-block state as
@@ -325,7 +316,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, 1>(words);
     Block state = toState<Word, 1>(words);
-    xorInto(state, keys.template at<roundKeyCount - 1>());
+    xorInto(state, roundKey<roundKeyCount - 1>(keys));
     decryptRoundsOfBlock(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
     store(output, fromState<Word, 1>(state));
   }
@@ -340,7 +331,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, blocksPerLane>(words);
     Planes<Word> planes = toState<Word, blocksPerLane>(words);
-    xorInto(planes, keys[roundKeyCount - 1]);
+    xorInto(planes, roundKey<roundKeyCount - 1>(keys));
     decryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
     words = fromState<Word, blocksPerLane>(planes);
     // Memory of the core's own that ends with the blocks' plaintext in it.

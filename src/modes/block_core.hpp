@@ -39,11 +39,33 @@
 //                          itself, with secureWipe.
 #pragma once
 
+#ifndef AES128_CORE_INLINE
+#error "define AES128_CORE_INLINE before including this file"
+#endif
+
 #include <cstddef>
 
 #include "common/key_schedule.hpp"
 
 namespace aes128 {
+// Internal linkage (common/build_config.hpp).
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+// Round key r of a schedule: the one way the cores read a round key. r is a
+// constant, the rounds being written out, so that a core can give each round
+// key its round's form. A schedule the core holds is an array, a round key to
+// each element; the block functions' WordKeys make round key r from the
+// caller's words where it is used, in at<r>().
+template <std::size_t r, typename Keys>
+AES128_CORE_INLINE auto roundKey(const Keys& keys) -> decltype(keys[r]) {
+  return keys[r];
+}
+template <std::size_t r, typename Keys>
+AES128_CORE_INLINE auto roundKey(const Keys& keys) -> decltype(keys.template at<r>()) {
+  return keys.template at<r>();
+}
+
+}  // namespace
 
 // The round keys, through a pointer that an empty assembly statement claims
 // to change, so that the compiler reads them from their array where they are

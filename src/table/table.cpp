@@ -84,6 +84,8 @@ struct TableCore {
             invMixColumnByTables(key[2]), invMixColumnByTables(key[3])};
   }
 
+  // Not roundKey<r> (modes/block_core.hpp): the rounds (table/table_cipher.hpp)
+  // take a schedule as one array of words, round key r at word 4r.
   static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
   static const std::uint32_t* wordsOf(const RoundKeys<Schedule::encryption>& keys) {
     return &readAgain(keys)[0];

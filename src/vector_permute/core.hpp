@@ -203,7 +203,8 @@ struct Core {
   template <Schedule schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE Vector operator[](std::size_t m) const {
+    template <std::size_t m>
+    AES128_CORE_INLINE Vector at() const {
       const Vector key =
           reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words + 4 * m)), wordByteSwap);
       return schedule == Schedule::encryption ? encryptionRoundKey(m, key)
@@ -240,10 +241,10 @@ struct Core {
   template <typename Keys, std::size_t... m>
   AES128_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
                                            Vector block, std::index_sequence<m...> /*rounds*/) {
-    Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKeys[0]);
-    ((state = encryptRound<m + 1>(tables, state, roundKeys[m + 1])), ...);
+    Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKey<0>(roundKeys));
+    ((state = encryptRound<m + 1>(tables, state, roundKey<m + 1>(roundKeys))), ...);
     return Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(state)), lastRoundOrder),
-                           roundKeys[roundKeyCount - 1]);
+                           roundKey<roundKeyCount - 1>(roundKeys));
   }
 
   template <typename Keys>
@@ -293,13 +294,13 @@ struct Core {
                                                std::index_sequence<m...> /*rounds*/) {
 #pragma GCC unroll 4
     for (Vector& lane : state) {
-      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
+      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKey<0>(roundKeys));
     }
-    (decryptRound<m + 1>(tables, state, roundKeys[m + 1]), ...);
+    (decryptRound<m + 1>(tables, state, roundKey<m + 1>(roundKeys)), ...);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
-                             roundKeys[roundKeyCount - 1]);
+                             roundKey<roundKeyCount - 1>(roundKeys));
     }
   }
 
