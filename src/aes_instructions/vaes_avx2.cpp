@@ -56,7 +56,8 @@ struct VaesAvx2Core : AesNiCore {
   AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, __m256i value) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), value);
   }
-  AES128_CORE_INLINE static __m256i xorLanes(__m256i a, __m256i b) {
+  using AesNiCore::bitwiseXor;
+  AES128_CORE_INLINE static __m256i bitwiseXor(__m256i a, __m256i b) {
     return _mm256_xor_si256(a, b);
   }
   AES128_CORE_INLINE static __m256i firstPrevious(__m128i chain, const std::uint8_t* group) {

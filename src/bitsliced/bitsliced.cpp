@@ -95,7 +95,9 @@ struct BitslicedCore {
   static void store(std::uint8_t* bytes, const Block& block) {
     bitsliced::store<Word, 1>(bytes, block);
   }
-  static Block bitwiseXor(Block a, const Block& b) {
+  // Blocks and lanes alike.
+  template <std::size_t n>
+  static State<Word, n> bitwiseXor(State<Word, n> a, const State<Word, n>& b) {
     xorInto(a, b);
     return a;
   }
@@ -104,10 +106,6 @@ struct BitslicedCore {
   }
   static void storeLane(std::uint8_t* bytes, const Lane& lane) {
     bitsliced::store<Word, blocksPerLane>(bytes, lane);
-  }
-  static Lane xorLanes(Lane a, const Lane& b) {
-    xorInto(a, b);
-    return a;
   }
   // A group has word q of block k at q * blocksPerLane + k: `chain` goes to
   // k = 0, and block k - 1 of `group` to k.

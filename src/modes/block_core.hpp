@@ -25,7 +25,8 @@
 //   Lane, blocksPerLane    what decryption keeps per lane: a Block, or for a
 //                          core that holds several blocks to a register or a
 //                          group of words, those (then also loadLane,
-//                          storeLane, xorLanes and firstPrevious(chain, bytes):
+//                          storeLane, bitwiseXor on lanes and
+//                          firstPrevious(chain, bytes):
 //                          the lane of the ciphertexts before the first lane's
 //                          blocks)
 //   lanes                  the lanes decrypted together, a power of two: as

@@ -179,9 +179,9 @@ struct CbcMode {
 #pragma GCC unroll 16
     for (std::size_t i = n - 1; i > 0; --i) {
       std::uint8_t* at = group + i * laneBytes;
-      storeLane(at, xorLanes(state[i], loadLane(at - blockBytes)));
+      storeLane(at, Core::bitwiseXor(state[i], loadLane(at - blockBytes)));
     }
-    storeLane(group, xorLanes(state[0], firstPrevious(chain, group)));
+    storeLane(group, Core::bitwiseXor(state[0], firstPrevious(chain, group)));
     chain = nextChain;
     // Lanes in memory held the plaintext before the chaining.
     if constexpr (!Core::lanesInRegisters) {
@@ -202,13 +202,6 @@ struct CbcMode {
       Core::store(bytes, lane);
     } else {
       Core::storeLane(bytes, lane);
-    }
-  }
-  AES128_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
-    if constexpr (Core::blocksPerLane == 1) {
-      return Core::bitwiseXor(a, b);
-    } else {
-      return Core::xorLanes(a, b);
     }
   }
   // The ciphertexts the first lane's blocks are chained to: `chain`, then the
