@@ -42,6 +42,8 @@ struct AesNiCore {
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
   static constexpr bool unrollEncryption = true;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));

@@ -53,6 +53,8 @@ struct Armv8AesCore {
   // rounds together and the processor overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {

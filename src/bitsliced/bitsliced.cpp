@@ -90,6 +90,9 @@ struct BitslicedCore {
   static constexpr std::size_t lanes = 1;
   static constexpr bool lanesInRegisters = false;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the coordinates of their rounds as they are placed; a
+  // single block decrypts in a one-block state, not as a group.
+  static constexpr CoreHooks hooks{.place = true, .decryptBytes = true};
 
   static Block load(const std::uint8_t* bytes) { return bitsliced::load<Word, 1>(bytes); }
   static void store(std::uint8_t* bytes, const Block& block) {

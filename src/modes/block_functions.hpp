@@ -25,15 +25,6 @@ namespace aes128 {
 // Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
-// Core gives, besides what the CBC mode uses:
-//   WordKeys<schedule>{words}   the round keys of the caller's words in the
-//                               core's form, each made where it is used, so
-//                               that nothing of them is kept in memory
-//   storeWords(words, key), invMixColumns(key) for the key set-ups
-//                               (modes/key_expansion.hpp)
-//   encryptBytes, decryptBytes  where a core takes a block from bytes to
-//                               bytes itself (the table-driven one, or one
-//                               whose lanes hold several blocks)
 template <typename Core>
 struct BlockFunctions {
   template <Schedule schedule>
@@ -47,7 +38,7 @@ struct BlockFunctions {
   AES128_CORE_ENTRY static void encrypt(ConstWords words, ConstBytes input,
                                         OutputBytes output) noexcept {
     const WordKeys<Schedule::encryption> roundKeys{words.data()};
-    if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
+    if constexpr (Core::hooks.encryptBytes) {
       Core::encryptBytes(roundKeys, input.data(), output.data());
     } else {
       Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
@@ -58,10 +49,9 @@ struct BlockFunctions {
   AES128_CORE_ENTRY static void decrypt(ConstWords words, ConstBytes input,
                                         OutputBytes output) noexcept {
     const WordKeys<Schedule::decryption> roundKeys{words.data()};
-    if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
+    if constexpr (Core::hooks.decryptBytes) {
       Core::decryptBytes(roundKeys, input.data(), output.data());
     } else {
-      static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
       typename Core::Lane lane[1] = {Core::load(input.data())};
       Core::template decrypt<1>(roundKeys, lane);
       Core::store(output.data(), lane[0]);

@@ -12,12 +12,12 @@ namespace aes128 {
 // Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
-// BlockCore does the block functions: Core, unless Core decrypts several
-// blocks to a register and another core of the file does single blocks
-// better.
-template <typename Core, typename BlockCore = Core>
+// SingleBlockCore does the block functions: Core, unless Core decrypts
+// several blocks to a register and another core of the file does single
+// blocks better.
+template <BlockCore Core, BlockFunctionsCore SingleBlockCore = Core>
 constexpr Implementation implementationOf(const char* name, bool (*supported)() noexcept) noexcept {
-  using Block = BlockFunctions<BlockCore>;
+  using Block = BlockFunctions<SingleBlockCore>;
   return {name,
           supported,
           CbcMode<Core>::encryptEntry,

@@ -41,6 +41,10 @@ struct TableCore {
   static constexpr bool lanesInRegisters = false;
   static constexpr std::size_t lanes = 1;
   static constexpr bool unrollEncryption = false;
+  // The rounds take bytes (table/table_cipher.hpp); InvMixColumns by the
+  // tables.
+  static constexpr CoreHooks hooks{
+      .invMixColumns = true, .encryptBytes = true, .decryptBytes = true};
 
   static Block load(const std::uint8_t* bytes) {
     Block block;

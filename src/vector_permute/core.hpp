@@ -47,6 +47,9 @@ struct Core {
   static constexpr bool lanesInRegisters = true;
   static constexpr std::size_t lanes = Ops::decryptionLanes;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the rounds' basis and byte order as they are placed;
+  // InvMixColumns by shuffles.
+  static constexpr CoreHooks hooks{.place = true, .invMixColumns = true};
 
   AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
