@@ -107,9 +107,9 @@ void blockCalls(const Implementation& implementation, Inputs& inputs) {
   }
 }
 
-// The kept key is set up before the stack is painted: the set-ups are the
-// block functions' own, searched with those.
 void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
+  implementation.keySetupEnc(inputs.encryption, inputs.key);
+  implementation.keySetupDec(inputs.decryption, inputs.key);
   const auto length = static_cast<std::uint32_t>(inputs.data.size());
   Block encryptionIv = inputs.iv;
   Block decryptionIv = inputs.iv;
@@ -119,10 +119,6 @@ void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
 
 [[gnu::noinline]] void runCalls(const Implementation& implementation, const Calls& calls,
                                 Inputs& inputs, Bytes& leftovers) {
-  if (calls.run == keptKeyCalls) {
-    implementation.keySetupEnc(inputs.encryption, inputs.key);
-    implementation.keySetupDec(inputs.decryption, inputs.key);
-  }
   paintStack();
   calls.run(implementation, inputs);
   copyStack(leftovers);

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "common/key_schedule.hpp"
 #include "modes/block_core.hpp"
@@ -41,6 +42,8 @@ struct AesNiCore {
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
   static constexpr bool unrollEncryption = true;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
@@ -69,7 +72,8 @@ struct AesNiCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE __m128i operator[](std::size_t r) const {
+    template <std::size_t r>
+    AES128_CORE_INLINE __m128i at() const {
       return byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
     }
   };
@@ -100,14 +104,33 @@ struct AesNiCore {
 
   // --- Blocks --------------------------------------------------------------
 
+  // The rounds between the first round key and the last, written out.
+  template <typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static __m128i encryptRounds(const Keys& roundKeys, __m128i state,
+                                                  std::index_sequence<r...> /*rounds*/) {
+    ((state = _mm_aesenc_si128(state, roundKey<r + 1>(roundKeys))), ...);
+    return state;
+  }
+
   template <typename Keys>
   AES128_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
-    state = _mm_xor_si128(state, roundKeys[0]);
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-      state = _mm_aesenc_si128(state, roundKeys[r]);
+    state = _mm_xor_si128(state, roundKey<0>(roundKeys));
+    state = encryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    return _mm_aesenclast_si128(state, roundKey<roundKeyCount - 1>(roundKeys));
+  }
+
+  template <std::size_t n>
+  AES128_CORE_INLINE static void decryptRound(__m128i (&state)[n], __m128i key) {
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = _mm_aesdec_si128(lane, key);
     }
-    return _mm_aesenclast_si128(state, roundKeys[roundKeyCount - 1]);
+  }
+
+  template <std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void decryptRounds(const Keys& roundKeys, __m128i (&state)[n],
+                                               std::index_sequence<r...> /*rounds*/) {
+    (decryptRound(state, roundKey<r + 1>(roundKeys)), ...);
   }
 
   template <std::size_t n, typename Keys>
@@ -115,18 +138,12 @@ struct AesNiCore {
     const Keys& roundKeys = readAgain(expandedKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
-      lane = _mm_xor_si128(lane, roundKeys[0]);
+      lane = _mm_xor_si128(lane, roundKey<0>(roundKeys));
     }
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-#pragma GCC unroll 8
-      for (__m128i& lane : state) {
-        lane = _mm_aesdec_si128(lane, roundKeys[r]);
-      }
-    }
+    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
-      lane = _mm_aesdeclast_si128(lane, roundKeys[roundKeyCount - 1]);
+      lane = _mm_aesdeclast_si128(lane, roundKey<roundKeyCount - 1>(roundKeys));
     }
   }
 };

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/auxv.h>
@@ -52,6 +53,8 @@ struct Armv8AesCore {
   // rounds together and the processor overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
@@ -76,7 +79,8 @@ struct Armv8AesCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
+    template <std::size_t r>
+    AES128_CORE_INLINE uint8x16_t at() const {
       return vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
     }
   };
@@ -121,28 +125,41 @@ struct Armv8AesCore {
 
   // AESE XORs the round key first, so round key r enters round r+1, and the
   // last round key is a plain XOR.
+  template <typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static uint8x16_t encryptRounds(const Keys& roundKeys, uint8x16_t state,
+                                                     std::index_sequence<r...> /*rounds*/) {
+    ((state = vaesmcq_u8(vaeseq_u8(state, roundKey<r>(roundKeys)))), ...);
+    return state;
+  }
+
   template <typename Keys>
   AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
-#pragma GCC unroll 9
-    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
-      state = vaesmcq_u8(vaeseq_u8(state, roundKeys[r]));
+    state = encryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    state = vaeseq_u8(state, roundKey<roundKeyCount - 2>(roundKeys));
+    return veorq_u8(state, roundKey<roundKeyCount - 1>(roundKeys));
+  }
+
+  template <std::size_t n>
+  AES128_CORE_INLINE static void decryptRound(uint8x16_t (&state)[n], uint8x16_t key) {
+#pragma GCC unroll 8
+    for (uint8x16_t& lane : state) {
+      lane = vaesimcq_u8(vaesdq_u8(lane, key));
     }
-    state = vaeseq_u8(state, roundKeys[roundKeyCount - 2]);
-    return veorq_u8(state, roundKeys[roundKeyCount - 1]);
+  }
+
+  template <std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void decryptRounds(const Keys& roundKeys, uint8x16_t (&state)[n],
+                                               std::index_sequence<r...> /*rounds*/) {
+    (decryptRound(state, roundKey<r>(roundKeys)), ...);
   }
 
   template <std::size_t n, typename Keys>
   AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
-#pragma GCC unroll 9
-    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
-#pragma GCC unroll 8
-      for (uint8x16_t& lane : state) {
-        lane = vaesimcq_u8(vaesdq_u8(lane, roundKeys[r]));
-      }
-    }
+    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
 #pragma GCC unroll 8
     for (uint8x16_t& lane : state) {
-      lane = veorq_u8(vaesdq_u8(lane, roundKeys[roundKeyCount - 2]), roundKeys[roundKeyCount - 1]);
+      lane = veorq_u8(vaesdq_u8(lane, roundKey<roundKeyCount - 2>(roundKeys)),
+                      roundKey<roundKeyCount - 1>(roundKeys));
     }
   }
 };

@@ -90,12 +90,17 @@ struct BitslicedCore {
   static constexpr std::size_t lanes = 1;
   static constexpr bool lanesInRegisters = false;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the coordinates of their rounds as they are placed; a
+  // single block decrypts in a one-block state, not as a group.
+  static constexpr CoreHooks hooks{.place = true, .decryptBytes = true, .fromWords = true};
 
   static Block load(const std::uint8_t* bytes) { return bitsliced::load<Word, 1>(bytes); }
   static void store(std::uint8_t* bytes, const Block& block) {
     bitsliced::store<Word, 1>(bytes, block);
   }
-  static Block bitwiseXor(Block a, const Block& b) {
+  // Blocks and lanes alike.
+  template <std::size_t n>
+  static State<Word, n> bitwiseXor(State<Word, n> a, const State<Word, n>& b) {
     xorInto(a, b);
     return a;
   }
@@ -104,10 +109,6 @@ struct BitslicedCore {
   }
   static void storeLane(std::uint8_t* bytes, const Lane& lane) {
     bitsliced::store<Word, blocksPerLane>(bytes, lane);
-  }
-  static Lane xorLanes(Lane a, const Lane& b) {
-    xorInto(a, b);
-    return a;
   }
   // A group has word q of block k at q * blocksPerLane + k: `chain` goes to
   // k = 0, and block k - 1 of `group` to k.
@@ -247,15 +248,6 @@ struct BitslicedCore {
     }
   }
 
-  template <std::size_t round>
-  static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
-    return keys[round];
-  }
-  template <std::size_t round, Schedule schedule>
-  static Block roundKey(const WordKeys<schedule>& keys) {
-    return keys.template at<round>();
-  }
-
   // A function of its own, so that the mode's loops around it keep their
   // registers.
   template <Schedule schedule>
@@ -321,7 +313,7 @@ struct BitslicedCore {
   static void decryptRounds(Planes<Word>& state, const RoundKeys<Schedule::decryption>& keys,
                             std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRound<last - r>(state, keys[last - r]), ...);
+    (decryptRound<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // Round `round` of the equivalent inverse cipher (FIPS-197 section 5.3.5):
@@ -340,7 +332,7 @@ struct BitslicedCore {
   static void decryptRoundsOfBlock(Block& state, const WordKeys<Schedule::decryption>& keys,
                                    std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRoundOfBlock<last - r>(state, keys.template at<last - r>()), ...);
+    (decryptRoundOfBlock<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // A single block of the block functions, in a one-block state as
@@ -352,7 +344,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, 1>(words);
     Block state = toState<Word, 1>(words);
-    xorInto(state, keys.template at<roundKeyCount - 1>());
+    xorInto(state, roundKey<roundKeyCount - 1>(keys));
     decryptRoundsOfBlock(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
     store(output, fromState<Word, 1>(state));
   }
@@ -367,7 +359,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, blocksPerLane>(words);
     Planes<Word> planes = toState<Word, blocksPerLane>(words);
-    xorInto(planes, keys[roundKeyCount - 1]);
+    xorInto(planes, roundKey<roundKeyCount - 1>(keys));
     decryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
     words = fromState<Word, blocksPerLane>(planes);
     // Memory of the core's own that ends with the blocks' plaintext in it.

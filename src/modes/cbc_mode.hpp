@@ -34,6 +34,7 @@
 #include <cstring>
 #include <span>
 #include <type_traits>
+#include <utility>
 
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
@@ -88,11 +89,12 @@ struct CbcMode {
   using RoundKeys = typename Core::template RoundKeys<schedule>;
   template <Schedule schedule>
   using WordKeys = typename Core::template WordKeys<schedule>;
-  // Whether the core turns words into its form by a function of its own.
+  // Whether the core's round keys are those the block functions' words give,
+  // one to an element, so that a kept key's words go into them as they are.
   template <Schedule schedule>
-  static constexpr bool convertsWords = requires(const std::uint32_t* words,
-                                                 RoundKeys<schedule>& roundKeys) {
-    Core::template fromWords<schedule>(words, roundKeys);
+  static constexpr bool holdsWordKeys = requires(RoundKeys<schedule>& roundKeys,
+                                                 const WordKeys<schedule>& kept) {
+    roundKeys[0] = roundKey<0>(kept);
   };
 
   [[gnu::noinline]] AES128_CORE_ENTRY static void encrypt(ConstBytes key, ConstBytes iv,
@@ -126,7 +128,7 @@ struct CbcMode {
   [[gnu::noinline]] AES128_CORE_ENTRY static void update(ConstWords words, OutputBytes iv,
                                                          std::uint8_t* data,
                                                          std::uint32_t length) noexcept {
-    if constexpr (convertsWords<schedule>) {
+    if constexpr (Core::hooks.fromWords) {
       inCoreForm<schedule>(words.data(), iv, data, length);
     } else if (length < 2 * blockBytes) {
       CbcMode<SingleBlockCore<Core>>::template oneBlock<schedule>(words.data(), iv, data, length);
@@ -141,9 +143,7 @@ struct CbcMode {
   [[gnu::noinline]] AES128_CORE_ENTRY static void severalBlocks(const std::uint32_t* words,
                                                                 OutputBytes iv, std::uint8_t* data,
                                                                 std::uint32_t length) noexcept {
-    if constexpr (requires(RoundKeys<schedule> & roundKeys, const WordKeys<schedule>& kept) {
-                    roundKeys[0] = kept[0];
-                  }) {
+    if constexpr (holdsWordKeys<schedule>) {
       inCoreForm<schedule>(words, iv, data, length);
     } else {
       blocksOfPiece<schedule>(WordKeys<schedule>{words}, iv, data, length);
@@ -231,19 +231,21 @@ struct CbcMode {
   AES128_CORE_INLINE static void inCoreForm(const std::uint32_t* words, OutputBytes iv,
                                             std::uint8_t* data, std::uint32_t length) {
     RoundKeys<schedule> roundKeys;
-    if constexpr (convertsWords<schedule>) {
+    if constexpr (Core::hooks.fromWords) {
       Core::template fromWords<schedule>(words, roundKeys);
     } else {
-      const WordKeys<schedule> kept{words};
-#pragma GCC unroll 11
-      for (std::size_t r = 0; r < roundKeyCount; ++r) {
-        roundKeys[r] = kept[r];
-      }
+      copyWordKeys(WordKeys<schedule>{words}, roundKeys, std::make_index_sequence<roundKeyCount>{});
     }
     // Read from the array where used: kept in registers from the
     // conversion on, they were spilt to slots that no wipe reaches.
     blocksOfPiece<schedule>(readAgain(roundKeys), iv, data, length);
     secureWipe(roundKeys);
+  }
+
+  template <typename Kept, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void copyWordKeys(const Kept& kept, Keys& roundKeys,
+                                              std::index_sequence<r...> /*rounds*/) {
+    ((roundKeys[r] = roundKey<r>(kept)), ...);
   }
 
   template <Schedule schedule, typename Keys>
@@ -301,9 +303,9 @@ struct CbcMode {
 #pragma GCC unroll 16
     for (std::size_t i = n - 1; i > 0; --i) {
       std::uint8_t* at = group + i * laneBytes;
-      storeLane(at, xorLanes(state[i], loadLane(at - blockBytes)));
+      storeLane(at, Core::bitwiseXor(state[i], loadLane(at - blockBytes)));
     }
-    storeLane(group, xorLanes(state[0], firstPrevious(chain, group)));
+    storeLane(group, Core::bitwiseXor(state[0], firstPrevious(chain, group)));
     chain = nextChain;
     // Lanes in memory held the plaintext before the chaining.
     if constexpr (!Core::lanesInRegisters) {
@@ -324,13 +326,6 @@ struct CbcMode {
       Core::store(bytes, lane);
     } else {
       Core::storeLane(bytes, lane);
-    }
-  }
-  AES128_CORE_INLINE static Lane xorLanes(Lane a, Lane b) {
-    if constexpr (Core::blocksPerLane == 1) {
-      return Core::bitwiseXor(a, b);
-    } else {
-      return Core::xorLanes(a, b);
     }
   }
   // The ciphertexts the first lane's blocks are chained to: `chain`, then the

@@ -1,9 +1,11 @@
 // The implementation entry of a block core: its name, its test of the CPU,
 // and the entry points of the CBC mode, its PKCS#7 padding and the block
-// functions compiled for it. Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are
-// defined (modes/cbc_mode.hpp).
+// functions compiled for it, from a core that the concept BlockCore
+// (modes/block_core.hpp) admits. Included after AES128_CORE_ENTRY and
+// AES128_CORE_INLINE are defined (modes/cbc_mode.hpp).
 #pragma once
 
+#include "modes/block_core.hpp"
 #include "modes/block_functions.hpp"
 #include "modes/cbc_mode.hpp"
 #include "modes/implementation.hpp"
@@ -14,7 +16,8 @@ namespace aes128 {
 namespace {  // NOLINT(cert-dcl59-cpp)
 
 // The block functions are those of the core that takes single blocks.
-template <typename Core>
+template <BlockCore Core>
+requires BlockFunctionsCore<SingleBlockCore<Core>>
 constexpr Implementation implementationOf(const char* name, bool (*supported)() noexcept) noexcept {
   using Mode = CbcMode<Core>;
   using Block = BlockFunctions<SingleBlockCore<Core>>;

@@ -47,6 +47,9 @@ struct Core {
   static constexpr bool lanesInRegisters = true;
   static constexpr std::size_t lanes = Ops::decryptionLanes;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the rounds' basis and byte order as they are placed;
+  // InvMixColumns by shuffles.
+  static constexpr CoreHooks hooks{.place = true, .invMixColumns = true};
 
   AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
@@ -203,7 +206,8 @@ struct Core {
   template <Schedule schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE Vector operator[](std::size_t m) const {
+    template <std::size_t m>
+    AES128_CORE_INLINE Vector at() const {
       const Vector key =
           reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words + 4 * m)), wordByteSwap);
       return schedule == Schedule::encryption ? encryptionRoundKey(m, key)
@@ -240,10 +244,10 @@ struct Core {
   template <typename Keys, std::size_t... m>
   AES128_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
                                            Vector block, std::index_sequence<m...> /*rounds*/) {
-    Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKeys[0]);
-    ((state = encryptRound<m + 1>(tables, state, roundKeys[m + 1])), ...);
+    Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKey<0>(roundKeys));
+    ((state = encryptRound<m + 1>(tables, state, roundKey<m + 1>(roundKeys))), ...);
     return Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(state)), lastRoundOrder),
-                           roundKeys[roundKeyCount - 1]);
+                           roundKey<roundKeyCount - 1>(roundKeys));
   }
 
   template <typename Keys>
@@ -284,8 +288,9 @@ struct Core {
       Vector mixed = inverseThrough(tables.times9, x);
       mixed = Ops::bitwiseXor(inverseThrough(tables.times13, x), Ops::shuffle(mixed, rotate1));
       mixed = Ops::bitwiseXor(inverseThrough(tables.times11, x), Ops::shuffle(mixed, rotate1));
-      mixed = Ops::bitwiseXor(Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKeys[m]),
-                              Ops::shuffle(mixed, rotate1));
+      mixed = Ops::bitwiseXor(
+          Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKey<m>(roundKeys)),
+          Ops::shuffle(mixed, rotate1));
       lane = mixed;
     }
   }
@@ -296,13 +301,13 @@ struct Core {
                                                std::index_sequence<m...> /*rounds*/) {
 #pragma GCC unroll 4
     for (Vector& lane : state) {
-      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
+      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKey<0>(roundKeys));
     }
     (decryptRound<m + 1>(tables, state, roundKeys), ...);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
-                             roundKeys[roundKeyCount - 1]);
+                             roundKey<roundKeyCount - 1>(roundKeys));
     }
   }
 
