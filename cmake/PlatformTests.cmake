@@ -69,9 +69,9 @@ endfunction()
 # Wine makes its prefix on first use, which takes minutes on a fresh machine:
 # it is made while building, so that no test's time limit has to cover it.
 if(AES_WINE_PREFIX)
-  add_custom_command(OUTPUT ${AES_WINE_PREFIX}/system.reg COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR}
+  add_custom_command(OUTPUT ${AES_WINE_PREFIX}/.complete COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR}
                      COMMENT "Creating the Wine prefix ${AES_WINE_PREFIX}")
-  add_custom_target(wine_prefix ALL DEPENDS ${AES_WINE_PREFIX}/system.reg)
+  add_custom_target(wine_prefix ALL DEPENDS ${AES_WINE_PREFIX}/.complete)
 endif()
 
 # Windows: example4.exe must be a console program of the right PE format that

@@ -10,14 +10,16 @@ shift
 WINEDEBUG=-all
 export WINEPREFIX WINEDEBUG
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+# Written once the prefix is whole: Wine writes the registry files long before
+# that, every half minute, so they mark nothing.
+complete=$WINEPREFIX/.complete
 
-# The registry files are written when the Wine server ends, so their presence
-# marks a finished prefix.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+if [ ! -f "$complete" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   flock "$WINEPREFIX.lock" sh -c \
-    '[ -f "$WINEPREFIX/system.reg" ] || { "$1" wineboot --init && "$2" -w; }' \
-    sh "$wine" /usr/lib/wine/wineserver >/dev/null 2>&1 || {
+    '[ -f "$3" ] || { "$1" wineboot --init && "$2" -w && touch "$3"; }' \
+    sh "$wine" "$wineserver" "$complete" >/dev/null 2>&1 || {
     echo "wine64-run.sh: could not create the Wine prefix $WINEPREFIX" >&2
     exit 1
   }
