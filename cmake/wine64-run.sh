@@ -30,6 +30,17 @@ complete=$WINEPREFIX/.complete
 # print, instead of the output of the test that happened to start them.
 server_log=$WINEPREFIX.server.log
 
+# Ending the server needs no prefix, and where there is none, there is no
+# server to end.
+if [ "${1:-}" = --stop-server ]; then
+  if [ -d "$WINEPREFIX" ]; then
+    # Status 1: no server was running, which leaves nothing to do.
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w
+  fi
+  exit 0
+fi
+
 if [ ! -f "$complete" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   flock "$WINEPREFIX.lock" sh -c \
@@ -67,11 +78,6 @@ case ${1:-} in
     echo "wine64-run.sh: Wine could not run a program in $WINEPREFIX" >&2
     exit 1
   }
-  ;;
---stop-server)
-  # Status 1: no server was running, which leaves nothing to do.
-  "$wineserver" -k 2>/dev/null || true
-  "$wineserver" -w
   ;;
 ?*) exec "$wine" "$@" ;;
 esac
