@@ -24,14 +24,21 @@ trap 'rm -rf "$work"' EXIT
 # The 64-bit DLL's installed package used from outside the tree: a consumer
 # linked to the import library through find_package, run under wine64 with
 # the DLL beside it and nothing else. The cross toolchain confines
-# find_package to the MinGW tree, so the package's directory is named.
+# find_package to the MinGW tree, so the package's directory is named. It
+# runs in the build tree's Wine prefix with a server of its own, started and
+# ended around it as the tests' is, and ended even when the consumer fails.
 windows_dll_consumer() {
   local build=build/windows-x86_64-dll
+  local wine_run=(cmake/wine64-run.sh "$PWD/$build/wineprefix")
   cmake --install "$build" --prefix "$work/prefix" >/dev/null
   cmake -S tests/consumer -B "$work/consumer" --toolchain "$PWD/cmake/toolchains/windows-x86_64.cmake" \
     -Daes128_DIR="$work/prefix/lib/cmake/aes128" -DCMAKE_CXX_FLAGS="${consumer_warnings[*]}" >/dev/null
   cmake --build "$work/consumer" -j2
-  cmake/wine64-run.sh "$PWD/$build/wineprefix" "$work/consumer/aes128_consumer.exe"
+  "${wine_run[@]}" --start-server
+  local status=0
+  "${wine_run[@]}" "$work/consumer/aes128_consumer.exe" || status=$?
+  "${wine_run[@]}" --stop-server
+  return "$status"
 }
 
 # windows-i686-dll builds everything and checks the files; its programs run

@@ -5,9 +5,9 @@
 // stay out of the figure, then counts one call and dumps the counters under
 // the measurement's name. Outside valgrind the client requests do nothing.
 //
-// The CBC and block-function figures are taken for every implementation
-// this CPU supports, called directly, and once more through the public
-// functions, which add the choice of implementation.
+// The CBC, kept-key and block-function figures are taken for every
+// implementation this CPU supports, called directly, and once more through
+// the public functions, which add the choice of implementation.
 #include <valgrind/callgrind.h>
 
 #include <array>
@@ -20,6 +20,7 @@
 #include "choice/choice.hpp"
 #include "cipher/rijndael.hpp"
 #include "inputs.hpp"
+#include "kept_key.hpp"
 
 namespace {
 
@@ -43,6 +44,26 @@ void measureCbc(const std::string& prefix, aes128::CbcFunction encrypt, aes128::
           [&] { encrypt(benchKey, benchIv, data.data(), largeLength); });
   measure(prefix + ".cbc_decrypt_64KiB",
           [&] { decrypt(benchKey, benchIv, data.data(), largeLength); });
+}
+
+// The update calls, which continue the message in `iv`, and the PKCS#7 calls
+// on a whole block: 15 bytes padded to 16, and its decryption.
+template <typename KeptKey>
+void measureKeptKey(const std::string& prefix, const KeptKey& keptKey,
+                    std::vector<std::uint8_t>& data) {
+  std::array<std::uint8_t, aes_block_bytes> iv = benchIv;
+  measure(prefix + ".cbc_encrypt_update_16B",
+          [&] { keptKey.encryptUpdate(iv, data.data(), aes_block_bytes); });
+  measure(prefix + ".cbc_decrypt_update_16B",
+          [&] { keptKey.decryptUpdate(iv, data.data(), aes_block_bytes); });
+  measure(prefix + ".cbc_encrypt_update_64KiB",
+          [&] { keptKey.encryptUpdate(iv, data.data(), largeLength); });
+  measure(prefix + ".cbc_decrypt_update_64KiB",
+          [&] { keptKey.decryptUpdate(iv, data.data(), largeLength); });
+  measure(prefix + ".cbc_encrypt_pkcs7_16B",
+          [&] { keptKey.encryptPkcs7(iv, data.data(), aes_block_bytes - 1, aes_block_bytes); });
+  measure(prefix + ".cbc_decrypt_pkcs7_16B",
+          [&] { keptKey.decryptPkcs7(iv, data.data(), aes_block_bytes); });
 }
 
 struct BlockFunctions {
@@ -84,6 +105,7 @@ int main() {
                      implementation->encryptBlocks, implementation->decryptBlocks},
                     data);
       measureCbc(implementation->name, implementation->encrypt, implementation->decrypt, data);
+      measureKeptKey(implementation->name, ImplementationKeptKey(*implementation), data);
     }
   }
   const std::string publicPrefix = std::string("public-") + aes_128_cbc_implementation();
@@ -92,5 +114,8 @@ int main() {
                  rijndaelEncryptBlocks, rijndaelDecryptBlocks},
                 data);
   measureCbc(publicPrefix, aes_128_cbc_encrypt, aes_128_cbc_decrypt, data);
+  measureKeptKey(publicPrefix, PublicKeptKey(), data);
+  aes_128_cbc_key keys{};
+  measure(publicPrefix + ".cbc_key_setup", [&] { aes_128_cbc_key_setup(keys, benchKey); });
   return 0;
 }

@@ -68,11 +68,61 @@ endfunction()
 
 # Wine makes its prefix on first use, which takes minutes on a fresh machine:
 # it is made while building, so that no test's time limit has to cover it.
+# The tests share one Wine server, up from before the first of them to after
+# the last (the fixture "wine_server"): a server that ends between two tests,
+# as it does a moment after its last program, fails a program that connects
+# just then.
 if(AES_WINE_PREFIX)
-  add_custom_command(OUTPUT ${AES_WINE_PREFIX}/system.reg COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR}
+  add_custom_command(OUTPUT ${AES_WINE_PREFIX}/.complete COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR}
                      COMMENT "Creating the Wine prefix ${AES_WINE_PREFIX}")
-  add_custom_target(wine_prefix ALL DEPENDS ${AES_WINE_PREFIX}/system.reg)
+  add_custom_target(wine_prefix ALL DEPENDS ${AES_WINE_PREFIX}/.complete)
+  add_test(NAME wine_server.start COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --start-server)
+  add_test(NAME wine_server.stop COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --stop-server)
+  # The start makes the prefix if a test run comes before any build.
+  set_tests_properties(wine_server.start PROPERTIES FIXTURES_SETUP wine_server TIMEOUT 600
+                                                    LABELS wine)
+  set_tests_properties(wine_server.stop PROPERTIES FIXTURES_CLEANUP wine_server TIMEOUT 60
+                                                   LABELS wine)
 endif()
+
+# Gives every test of the calling directory that runs a program what running
+# it needs; each directory that adds tests calls this at its end, so that no
+# test has to ask for it. Under wine64 that is the shared Wine server. The
+# checks of the built files (label "artefact") run nothing.
+function(aes_add_platform_fixtures)
+  set_property(GLOBAL APPEND PROPERTY AES_PLATFORM_FIXTURE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT AES_WINE_PREFIX)
+    return()
+  endif()
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    get_test_property(${test} LABELS labels)
+    if(test MATCHES "^wine_server[.]" OR "artefact" IN_LIST labels)
+      continue()
+    endif()
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine_server)
+  endforeach()
+endfunction()
+
+# A directory of the project that adds tests without the call above fails the
+# configuration, in every build, rather than its tests failing now and then
+# under Wine.
+function(aes_check_platform_fixtures directory)
+  get_property(tests DIRECTORY ${directory} PROPERTY TESTS)
+  get_property(covered GLOBAL PROPERTY AES_PLATFORM_FIXTURE_DIRECTORIES)
+  if(tests AND NOT directory IN_LIST covered)
+    message(FATAL_ERROR "${directory} adds tests but does not call aes_add_platform_fixtures()")
+  endif()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    cmake_path(IS_PREFIX PROJECT_SOURCE_DIR ${subdirectory} NORMALIZE inside)
+    if(inside)
+      aes_check_platform_fixtures(${subdirectory})
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER CALL aes_add_platform_fixtures)
+cmake_language(DEFER CALL aes_check_platform_fixtures ${CMAKE_CURRENT_SOURCE_DIR})
 
 # Windows: example4.exe must be a console program of the right PE format that
 # needs no DLL beyond Windows' own and msvcrt.dll, whose _getch reads the key;

@@ -1,5 +1,7 @@
 # Checks a Windows program's or DLL's file with objdump: its PE format, the
-# console subsystem (a program) or the DLL flag (a DLL), and that it imports
+# console subsystem (a program) or the DLL flag (a DLL) and then that it
+# exports the public functions (cmake/public_functions.cmake) and nothing
+# else, and that it imports
 # DLLs only from Windows itself and msvcrt.dll, so that libgcc, libstdc++ and
 # winpthread are linked in and the file loads with the system's msvcrt.dll
 # alone rather than with the compiler's runtime DLLs or a newer C runtime.
@@ -56,6 +58,30 @@ endif()
 
 # objdump lists each imported DLL as "DLL Name: x.dll" followed by one line per
 # imported function (address, hint, name) up to a blank line.
+# A DLL's table of export names lists each as "\t[ n] name", GCC's mangling
+# of a C++ function starting _Z, then the length and the letters of its name.
+include(${CMAKE_CURRENT_LIST_DIR}/public_functions.cmake)
+if(DLL)
+  string(FIND "${headers}" "[Ordinal/Name Pointer] Table" names_at)
+  string(SUBSTRING "${headers}" ${names_at} -1 export_names)
+  string(REGEX MATCHALL "\n\t\[ *[0-9]+\] [^\n]+" export_lines "${export_names}")
+  set(exported "")
+  foreach(line IN LISTS export_lines)
+    string(REGEX REPLACE "^\n\t\[ *[0-9]+\] " "" symbol "${line}")
+    if(symbol MATCHES "^_Z([0-9]+)")
+      string(LENGTH "_Z${CMAKE_MATCH_1}" prefix)
+      string(SUBSTRING "${symbol}" ${prefix} ${CMAKE_MATCH_1} symbol)
+    endif()
+    list(APPEND exported ${symbol})
+  endforeach()
+  list(SORT exported)
+  set(expected ${public_functions})
+  list(SORT expected)
+  if(NOT exported STREQUAL expected)
+    list(APPEND failures "exports '${exported}', expected the public functions '${expected}'")
+  endif()
+endif()
+
 string(REPLACE ";" "," headers "${headers}")
 string(REPLACE "\n" ";" lines "${headers}")
 set(dlls "")

@@ -1,5 +1,5 @@
 # Checks a shared libaes128 for ELF: its SONAME, and that its dynamic symbol
-# table defines the nine public functions and nothing else (the internals
+# table defines the public functions and nothing else (the internals
 # are compiled with hidden visibility; cipher/aes128_export.hpp).
 #
 #   cmake -DLIBRARY=<libaes128.so...> -DSONAME=<expected> [-DNM=nm] [-DREADELF=readelf]
@@ -16,16 +16,7 @@ if(NOT READELF)
   set(READELF readelf)
 endif()
 
-set(public_functions
-    aes_128_cbc_decrypt
-    aes_128_cbc_encrypt
-    aes_128_cbc_implementation
-    rijndaelDecrypt
-    rijndaelDecryptBlocks
-    rijndaelEncrypt
-    rijndaelEncryptBlocks
-    rijndaelKeySetupDec
-    rijndaelKeySetupEnc)
+include(${CMAKE_CURRENT_LIST_DIR}/public_functions.cmake)
 
 execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic_section
                 COMMAND_ERROR_IS_FATAL ANY)

@@ -15,6 +15,12 @@
 // - decryption with the same key and IV restores all the data;
 // - guard bytes on both sides of the buffer survive both calls;
 // - with fewer than 16 bytes the calls also accept a null buffer;
+// - with a kept key, the whole blocks encrypted as two updates cut at a
+//   block boundary the length field also picks give the same ciphertext and
+//   leave its last block in the IV, and decrypt back the same way; the
+//   first `length` bytes padded by the PKCS#7 call give the reference
+//   model's ciphertext of the padded bytes, and decrypt back to them with
+//   their length;
 // - the block functions' key set-ups give the reference schedules' words,
 //   and the IV, as a block, enciphers in place to the reference model's
 //   block and deciphers back;
@@ -130,6 +136,97 @@ void checkCbc(const char* name, aes128::CbcFunction encrypt, aes128::CbcFunction
   }
 }
 
+using Iv = std::span<std::uint8_t, ivBytes>;
+
+// The kept-key calls of one implementation, in the public functions' shape.
+struct ImplementationKeptKey {
+  const aes128::Implementation& implementation;
+  const char* name() const { return implementation.name; }
+  void encryptUpdate(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                     std::uint32_t length) const {
+    implementation.encryptUpdate(aes128::ConstWords(keys.encryption), iv, data, length);
+  }
+  void decryptUpdate(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                     std::uint32_t length) const {
+    implementation.decryptUpdate(aes128::ConstWords(keys.decryption), iv, data, length);
+  }
+  std::uint32_t encryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                             std::uint32_t length, std::uint32_t capacity) const {
+    return implementation.encryptPkcs7(aes128::ConstWords(keys.encryption), iv, data, length,
+                                       capacity);
+  }
+  std::int64_t decryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                            std::uint32_t length) const {
+    return implementation.decryptPkcs7(aes128::ConstWords(keys.decryption), iv, data, length);
+  }
+};
+
+struct PublicKeptKey {
+  const char* name() const { return "public functions"; }
+  void encryptUpdate(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                     std::uint32_t length) const {
+    aes_128_cbc_encrypt_update(keys, iv, data, length);
+  }
+  void decryptUpdate(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                     std::uint32_t length) const {
+    aes_128_cbc_decrypt_update(keys, iv, data, length);
+  }
+  std::uint32_t encryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                             std::uint32_t length, std::uint32_t capacity) const {
+    return aes_128_cbc_encrypt_pkcs7(keys, iv, data, length, capacity);
+  }
+  std::int64_t decryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
+                            std::uint32_t length) const {
+    return aes_128_cbc_decrypt_pkcs7(keys, iv, data, length);
+  }
+};
+
+// Two updates each way, cut at block `cut` (modulo the blocks there are),
+// and a PKCS#7 round trip of the first `length` bytes.
+template <typename KeptKey>
+void checkKeptKey(const KeptKey& calls, const aes_128_cbc_key& keys,
+                  std::span<const std::uint8_t, keyBytes> key,
+                  std::span<const std::uint8_t, ivBytes> iv,
+                  std::span<const std::uint8_t> plaintext, std::uint32_t length, std::size_t cut,
+                  std::span<const std::uint8_t> expected) {
+  const char* name = calls.name();
+  const std::size_t wholeBytes = expected.size();
+  const std::size_t cutBytes = cut % (wholeBytes / aes_block_bytes + 1) * aes_block_bytes;
+  const std::span<const std::uint8_t> whole = plaintext.first(wholeBytes);
+  std::vector<std::uint8_t> data(whole.begin(), whole.end());
+  std::array<std::uint8_t, ivBytes> chain{};
+  const auto twoUpdates = [&](auto update) {
+    std::ranges::copy(iv, chain.begin());
+    (calls.*update)(keys, chain, data.data(), static_cast<std::uint32_t>(cutBytes));
+    (calls.*update)(keys, chain, data.data() + cutBytes,
+                    static_cast<std::uint32_t>(wholeBytes - cutBytes));
+  };
+  twoUpdates(&KeptKey::encryptUpdate);
+  require(name, "ciphertext of two updates against the reference model", expected, data);
+  require(name, "IV after the updates", wholeBytes > 0 ? expected.last(ivBytes) : iv, chain);
+  twoUpdates(&KeptKey::decryptUpdate);
+  require(name, "decryption of two updates", plaintext.first(wholeBytes), data);
+
+  const std::size_t paddedBytes = (length / aes_block_bytes + 1) * aes_block_bytes;
+  const std::span<const std::uint8_t> message = plaintext.first(length);
+  std::vector<std::uint8_t> padded(message.begin(), message.end());
+  padded.resize(paddedBytes, static_cast<std::uint8_t>(paddedBytes - length));
+  std::vector<std::uint8_t> expectedPadded = padded;
+  reference::cbcEncrypt(key, iv, expectedPadded);
+  std::ranges::copy(iv, chain.begin());
+  const std::uint32_t paddedLength = calls.encryptPkcs7(keys, chain, padded.data(), length,
+                                                        static_cast<std::uint32_t>(paddedBytes));
+  require(name, "PKCS#7 ciphertext against the reference model", expectedPadded, padded);
+  std::ranges::copy(iv, chain.begin());
+  const std::int64_t plaintextLength = calls.decryptPkcs7(keys, chain, padded.data(), paddedLength);
+  if (paddedLength != paddedBytes || plaintextLength != length) {
+    std::fprintf(stderr, "%s: PKCS#7 lengths %u and %lld, not %zu and %u\n", name, paddedLength,
+                 static_cast<long long>(plaintextLength), paddedBytes, length);
+    std::abort();
+  }
+  require(name, "PKCS#7 decryption", plaintext.first(length), std::span(padded).first(length));
+}
+
 struct BlockFunctions {
   const char* name;
   aes128::KeySetupFunction keySetupEnc;
@@ -217,10 +314,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     std::ranges::copy(block, expectedBlocks.begin() + static_cast<std::ptrdiff_t>(at));
   }
 
+  aes_128_cbc_key keys{};
+  aes_128_cbc_key_setup(keys, key);
   for (const aes128::Implementation* implementation : aes128::implementations()) {
     if (implementation->supported()) {
       checkCbc(implementation->name, implementation->encrypt, implementation->decrypt, key, iv,
                plaintext, length, expected);
+      checkKeptKey(ImplementationKeptKey{*implementation}, keys, key, iv, plaintext, length,
+                   lengthField, expected);
       checkBlocks({implementation->name, implementation->keySetupEnc, implementation->encryptBlock,
                    implementation->keySetupDec, implementation->decryptBlock,
                    implementation->encryptBlocks, implementation->decryptBlocks},
@@ -229,6 +330,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   }
   checkCbc("public functions", aes_128_cbc_encrypt, aes_128_cbc_decrypt, key, iv, plaintext, length,
            expected);
+  checkKeptKey(PublicKeptKey{}, keys, key, iv, plaintext, length, lengthField, expected);
+  aes_128_cbc_key_wipe(keys);
   checkBlocks({"public functions", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
                rijndaelDecrypt, rijndaelEncryptBlocks, rijndaelDecryptBlocks},
               key, iv, plaintext, length, expectedBlocks);

@@ -1,5 +1,5 @@
-# Runs secret_independence under valgrind's memcheck for the CBC and the
-# block functions of every implementation the CPU supports, and counts the
+# Runs secret_independence under valgrind's memcheck for the CBC, the block
+# and the kept-key functions of every implementation the CPU supports, and counts the
 # reports that the measured calls draw (the program prints them; those of
 # the C library at start-up and exit are not theirs). All but the
 # table-driven implementation must draw none: no branch and no address may
@@ -27,7 +27,7 @@ endif()
 
 set(problems "")
 foreach(name IN LISTS names)
-  foreach(functions IN ITEMS cbc block)
+  foreach(functions IN ITEMS cbc block kept)
     set(what "${name} ${functions}")
     execute_process(COMMAND ${valgrind} ${PROGRAM} ${name} ${functions}
                     RESULT_VARIABLE status OUTPUT_VARIABLE counted ERROR_VARIABLE report)

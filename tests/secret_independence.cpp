@@ -1,19 +1,25 @@
 // Shows whether an implementation's branches and memory addresses depend on
 // key, IV or data. Under valgrind's memcheck, all three are marked undefined
-// before one CBC encryption and one decryption of 4 KiB, or before the block
+// before one CBC encryption and one decryption of 4 KiB; or before the block
 // functions' key set-ups, the encryption and decryption of 256 blocks one at
-// a time, then all at once through the many-block functions:
-// memcheck then reports each conditional jump and each address computed
-// from them. Nothing of the (undefined) result is looked at afterwards.
+// a time, then all at once through the many-block functions; or before the
+// key set-ups of a kept key, the updates of 4 KiB each way, the PKCS#7 calls
+// and the messages calls: memcheck then reports each conditional jump and
+// each address computed from them. Nothing of the (undefined) result is
+// looked at afterwards but the lengths the PKCS#7 calls return, which are
+// declassified first (marked defined), as a caller does once the ciphertext
+// is authenticated.
 // The program prints the count of reports drawn by those calls alone: a
 // static C library draws some of its own at start-up and exit.
 //
 //   secret_independence                  lists the implementations this CPU
 //                                        supports
-//   secret_independence NAME cbc|block   runs the CBC or the block functions
-//                                        of implementation NAME; exits with
-//                                        status 77 if the CPU, as the program
-//                                        sees it, lacks its instructions
+//   secret_independence NAME cbc|block|kept
+//                                        runs the CBC, the block or the
+//                                        kept-key functions of implementation
+//                                        NAME; exits with status 77 if the
+//                                        CPU, as the program sees it, lacks
+//                                        its instructions
 //
 // Under valgrind the program sees valgrind's CPU, which may lack what the
 // real one has (valgrind 3.19 hides VAES), so an implementation listed
@@ -28,6 +34,7 @@
 #include <span>
 #include <vector>
 
+#include "cbc/aes_cbc.hpp"
 #include "choice/choice.hpp"
 
 int main(int argc, char** argv) {
@@ -49,6 +56,7 @@ int main(int argc, char** argv) {
       VALGRIND_MAKE_MEM_UNDEFINED(iv.data(), iv.size());
       VALGRIND_MAKE_MEM_UNDEFINED(data.data(), data.size());
       const unsigned before = VALGRIND_COUNT_ERRORS;
+      int status = 0;
       if (std::strcmp(argv[2], "cbc") == 0) {
         const auto length = static_cast<std::uint32_t>(data.size());
         implementation->encrypt(key, iv, data.data(), length);
@@ -58,17 +66,40 @@ int main(int argc, char** argv) {
         std::array<std::uint32_t, aes128::roundKeyWords> decryption{};
         implementation->keySetupEnc(encryption, key);
         implementation->keySetupDec(decryption, key);
-        for (std::size_t offset = 0; offset < data.size(); offset += 16) {
-          const std::span<std::uint8_t, 16> block(data.data() + offset, 16);
-          implementation->encryptBlock(encryption, block, block);
-          implementation->decryptBlock(decryption, block, block);
+        if (std::strcmp(argv[2], "kept") == 0) {
+          const auto length = static_cast<std::uint32_t>(data.size());
+          std::array<std::uint8_t, 16> chain = iv;
+          implementation->encryptUpdate(encryption, chain, data.data(), length);
+          implementation->decryptUpdate(decryption, iv, data.data(), length);
+          // Three messages of unequal lengths, each with a copy of the IV.
+          std::array<std::array<std::uint8_t, 16>, 3> ivs{iv, iv, iv};
+          const std::array<aes_128_cbc_message, 3> messages{
+              {{ivs[0].data(), data.data(), 1024},
+               {ivs[1].data(), data.data() + 1024, 512},
+               {ivs[2].data(), data.data() + 1536, 2560}}};
+          implementation->encryptMessages(encryption, messages);
+          ivs = {iv, iv, iv};
+          implementation->decryptMessages(decryption, messages);
+          std::uint32_t padded =
+              implementation->encryptPkcs7(encryption, chain, data.data(), length - 1, length);
+          VALGRIND_MAKE_MEM_DEFINED(&padded, sizeof padded);
+          std::int64_t plaintext =
+              implementation->decryptPkcs7(decryption, iv, data.data(), padded);
+          VALGRIND_MAKE_MEM_DEFINED(&plaintext, sizeof plaintext);
+          status = plaintext == -1 || plaintext == length - 1 ? 0 : 1;
+        } else {
+          for (std::size_t offset = 0; offset < data.size(); offset += 16) {
+            const std::span<std::uint8_t, 16> block(data.data() + offset, 16);
+            implementation->encryptBlock(encryption, block, block);
+            implementation->decryptBlock(decryption, block, block);
+          }
+          const auto length = static_cast<std::uint32_t>(data.size());
+          implementation->encryptBlocks(encryption, data.data(), data.data(), length);
+          implementation->decryptBlocks(decryption, data.data(), data.data(), length);
         }
-        const auto length = static_cast<std::uint32_t>(data.size());
-        implementation->encryptBlocks(encryption, data.data(), data.data(), length);
-        implementation->decryptBlocks(decryption, data.data(), data.data(), length);
       }
       std::printf("reports: %u\n", VALGRIND_COUNT_ERRORS - before);
-      return 0;
+      return status;
     }
   }
   if (argc < 2) {

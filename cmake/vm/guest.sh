@@ -68,7 +68,10 @@ serve() {
     mkdir -p "$path"
     mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=mmap "$tag" "$path"
   done <"$exchange/shares"
-  # A Wine server kept running spares each program its start-up.
+  # A Wine server kept running spares each program its start-up, and no
+  # program meets one on its way out, which fails it ("Connection reset by
+  # peer"). The first program starts Wine's background programs here, away
+  # from the programs' outputs and terminals.
   wineserver -p
   wine cmd.exe /c exit
   touch "$exchange/ready"

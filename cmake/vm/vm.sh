@@ -164,16 +164,25 @@ session_pid() {
     echo "$pid"
 }
 
+# Returns once the machine is gone, as start reuses the session's exchange
+# directory at once. The machine may end by itself at any point here; an
+# ended QEMU that nobody has reaped yet still has its /proc entry, but no
+# command line, which session_pid looks at.
 stop() {
   local session=$1 pid
   pid=$(session_pid "$session") || return 0
-  kill "$pid"
+  kill "$pid" 2>/dev/null || return 0
   local waited
   for ((waited = 0; waited < 100; ++waited)); do
-    [[ -d /proc/$pid ]] || return 0
+    session_pid "$session" >/dev/null || return 0
     sleep 0.1
   done
-  kill -KILL "$pid"
+  kill -KILL "$pid" 2>/dev/null || return 0
+  for ((waited = 0; waited < 100; ++waited)); do
+    session_pid "$session" >/dev/null || return 0
+    sleep 0.1
+  done
+  die "the virtual machine of $session did not end"
 }
 
 start() {
@@ -197,9 +206,15 @@ start() {
     tag=$((tag + 1))
   done
   # The image stays as it was made: the guest's writes go to a temporary overlay.
+  # A build remaking the image holds its lock: the machine boots from a
+  # finished one, which QEMU has open by the time it returns.
   set_qemu_command "$dir" "$exchange" "$cpu"
+  exec 8>>"$dir/lock"
+  flock -s 8
+  [[ -f $dir/ready ]] || die "no finished machine in $dir (vm.sh image $dir)"
   "${qemu_command[@]}" -drive "file=$dir/root.img,format=raw,if=virtio,snapshot=on" \
-    "${shares[@]}" -serial "file:$session/console.log" -daemonize -pidfile "$session/qemu.pid"
+    "${shares[@]}" -serial "file:$session/console.log" -daemonize -pidfile "$session/qemu.pid" 8>&-
+  exec 8>&-
   local started=$SECONDS
   until [[ -f $exchange/ready ]]; do
     if ! session_pid "$session" >/dev/null; then

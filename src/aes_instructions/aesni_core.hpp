@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "common/key_schedule.hpp"
 #include "modes/block_core.hpp"
@@ -42,6 +43,8 @@ struct AesNiCore {
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
   static constexpr bool unrollEncryption = true;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static __m128i load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
@@ -70,7 +73,8 @@ struct AesNiCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE __m128i operator[](std::size_t r) const {
+    template <std::size_t r>
+    AES128_CORE_INLINE __m128i at() const {
       return byteSwapWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r)));
     }
   };
@@ -101,60 +105,63 @@ struct AesNiCore {
 
   // --- Blocks --------------------------------------------------------------
 
-  // One round of either direction: AESENC or AESDEC, and the last.
-  template <Schedule schedule>
-  AES128_CORE_INLINE static __m128i round(__m128i state, __m128i key) {
-    return schedule == Schedule::encryption ? _mm_aesenc_si128(state, key)
-                                            : _mm_aesdec_si128(state, key);
-  }
-  template <Schedule schedule>
-  AES128_CORE_INLINE static __m128i lastRound(__m128i state, __m128i key) {
-    return schedule == Schedule::encryption ? _mm_aesenclast_si128(state, key)
-                                            : _mm_aesdeclast_si128(state, key);
+  // The rounds between the first round key and the last, written out.
+  template <typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static __m128i encryptRounds(const Keys& roundKeys, __m128i state,
+                                                  std::index_sequence<r...> /*rounds*/) {
+    ((state = _mm_aesenc_si128(state, roundKey<r + 1>(roundKeys))), ...);
+    return state;
   }
 
-  // n independent blocks through the rounds together, so that the processor
-  // overlaps their instructions.
-  template <Schedule schedule, std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, __m128i (&state)[n]) {
-#pragma GCC unroll 8
-    for (__m128i& lane : state) {
-      lane = _mm_xor_si128(lane, roundKeys[0]);
-    }
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-#pragma GCC unroll 8
-      for (__m128i& lane : state) {
-        lane = round<schedule>(lane, roundKeys[r]);
-      }
-    }
-#pragma GCC unroll 8
-    for (__m128i& lane : state) {
-      lane = lastRound<schedule>(lane, roundKeys[roundKeyCount - 1]);
-    }
-  }
-
-  // A serial block, its round keys where the compiler keeps them: through
-  // throughRounds as an array of one, GCC stores them all to their array
-  // first (eleven stores more in a 16-byte CBC call).
   template <typename Keys>
   AES128_CORE_INLINE static __m128i encrypt(const Keys& roundKeys, __m128i state) {
-    state = _mm_xor_si128(state, roundKeys[0]);
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-      state = _mm_aesenc_si128(state, roundKeys[r]);
+    state = _mm_xor_si128(state, roundKey<0>(roundKeys));
+    state = encryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    return _mm_aesenclast_si128(state, roundKey<roundKeyCount - 1>(roundKeys));
+  }
+
+  // A round of either direction on n independent blocks: AESENC or AESDEC.
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(__m128i (&state)[n], __m128i key) {
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = schedule == Schedule::encryption ? _mm_aesenc_si128(lane, key)
+                                              : _mm_aesdec_si128(lane, key);
     }
-    return _mm_aesenclast_si128(state, roundKeys[roundKeyCount - 1]);
+  }
+
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, __m128i (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, roundKey<r + 1>(roundKeys)), ...);
+  }
+
+  // n independent blocks through the cipher or the inverse cipher together,
+  // so that the processor overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& expandedKeys, __m128i (&state)[n]) {
+    const Keys& roundKeys = readAgain(expandedKeys);
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = _mm_xor_si128(lane, roundKey<0>(roundKeys));
+    }
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    const __m128i lastKey = roundKey<roundKeyCount - 1>(roundKeys);
+#pragma GCC unroll 8
+    for (__m128i& lane : state) {
+      lane = schedule == Schedule::encryption ? _mm_aesenclast_si128(lane, lastKey)
+                                              : _mm_aesdeclast_si128(lane, lastKey);
+    }
   }
 
   template <std::size_t n, typename Keys>
   AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, __m128i (&state)[n]) {
-    throughRounds<Schedule::encryption>(readAgain(roundKeys), state);
+    throughRounds<Schedule::encryption>(roundKeys, state);
   }
 
   template <std::size_t n, typename Keys>
   AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, __m128i (&state)[n]) {
-    throughRounds<Schedule::decryption>(readAgain(roundKeys), state);
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/auxv.h>
@@ -53,6 +54,8 @@ struct Armv8AesCore {
   // overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
+  // AESIMC.
+  static constexpr CoreHooks hooks{.invMixColumns = true};
 
   AES128_CORE_INLINE static uint8x16_t load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, uint8x16_t block) {
@@ -77,7 +80,8 @@ struct Armv8AesCore {
   template <Schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE uint8x16_t operator[](std::size_t r) const {
+    template <std::size_t r>
+    AES128_CORE_INLINE uint8x16_t at() const {
       return vrev32q_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(words + 4 * r)));
     }
   };
@@ -120,43 +124,53 @@ struct Armv8AesCore {
 
   // --- Blocks --------------------------------------------------------------
 
-  // AESE and AESD XOR the round key first, so round key r enters round
-  // r+1, and the last round key is a plain XOR. AESMC or AESIMC mixes the
-  // columns.
-  template <Schedule schedule>
-  AES128_CORE_INLINE static uint8x16_t round(uint8x16_t state, uint8x16_t key) {
-    return schedule == Schedule::encryption ? vaesmcq_u8(vaeseq_u8(state, key))
-                                            : vaesimcq_u8(vaesdq_u8(state, key));
-  }
-  template <Schedule schedule>
-  AES128_CORE_INLINE static uint8x16_t lastRound(uint8x16_t state, uint8x16_t key,
-                                                 uint8x16_t lastKey) {
-    return veorq_u8(
-        schedule == Schedule::encryption ? vaeseq_u8(state, key) : vaesdq_u8(state, key), lastKey);
-  }
-
-  // n independent blocks through the rounds together, so that the processor
-  // overlaps their instructions.
-  template <Schedule schedule, std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, uint8x16_t (&state)[n]) {
-#pragma GCC unroll 9
-    for (std::size_t r = 0; r < roundKeyCount - 2; ++r) {
-#pragma GCC unroll 8
-      for (uint8x16_t& lane : state) {
-        lane = round<schedule>(lane, roundKeys[r]);
-      }
-    }
-#pragma GCC unroll 8
-    for (uint8x16_t& lane : state) {
-      lane = lastRound<schedule>(lane, roundKeys[roundKeyCount - 2], roundKeys[roundKeyCount - 1]);
-    }
+  // AESE XORs the round key first, so round key r enters round r+1, and the
+  // last round key is a plain XOR.
+  template <typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static uint8x16_t encryptRounds(const Keys& roundKeys, uint8x16_t state,
+                                                     std::index_sequence<r...> /*rounds*/) {
+    ((state = vaesmcq_u8(vaeseq_u8(state, roundKey<r>(roundKeys)))), ...);
+    return state;
   }
 
   template <typename Keys>
-  AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t block) {
-    uint8x16_t state[1] = {block};
-    throughRounds<Schedule::encryption>(roundKeys, state);
-    return state[0];
+  AES128_CORE_INLINE static uint8x16_t encrypt(const Keys& roundKeys, uint8x16_t state) {
+    state = encryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    state = vaeseq_u8(state, roundKey<roundKeyCount - 2>(roundKeys));
+    return veorq_u8(state, roundKey<roundKeyCount - 1>(roundKeys));
+  }
+
+  // AESE with AESMC, or AESD with AESIMC, on n independent blocks, and the
+  // last round's AESE or AESD before the plain XOR.
+  template <Schedule schedule>
+  AES128_CORE_INLINE static uint8x16_t substitute(uint8x16_t state, uint8x16_t key) {
+    return schedule == Schedule::encryption ? vaeseq_u8(state, key) : vaesdq_u8(state, key);
+  }
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(uint8x16_t (&state)[n], uint8x16_t key) {
+#pragma GCC unroll 8
+    for (uint8x16_t& lane : state) {
+      lane = schedule == Schedule::encryption ? vaesmcq_u8(substitute<schedule>(lane, key))
+                                              : vaesimcq_u8(substitute<schedule>(lane, key));
+    }
+  }
+
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, uint8x16_t (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, roundKey<r>(roundKeys)), ...);
+  }
+
+  // n independent blocks through the cipher or the inverse cipher together,
+  // so that the processor overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+#pragma GCC unroll 8
+    for (uint8x16_t& lane : state) {
+      lane = veorq_u8(substitute<schedule>(lane, roundKey<roundKeyCount - 2>(roundKeys)),
+                      roundKey<roundKeyCount - 1>(roundKeys));
+    }
   }
 
   template <std::size_t n, typename Keys>

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "common/x86_cpu.hpp"
 #include "common/x86_target.hpp"
@@ -40,6 +41,11 @@ namespace aes128 {
 namespace {
 
 struct VaesAvx2Core : AesNiCore {
+  // cppcheck-suppress duplInheritedMember ; this core also names its single-block core
+  static constexpr CoreHooks hooks{.invMixColumns = true, .singleBlockCore = true};
+  // Single blocks, for the block functions and a block that does not fill a
+  // lane: a lane of two would broadcast every round key for one.
+  using SingleBlockCore = AesNiCore;
   using Lane = __m256i;
   // cppcheck-suppress duplInheritedMember ; this core's lanes are its own
   static constexpr std::size_t blocksPerLane = 2;
@@ -56,49 +62,53 @@ struct VaesAvx2Core : AesNiCore {
   AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, __m256i value) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), value);
   }
-  AES128_CORE_INLINE static __m256i xorLanes(__m256i a, __m256i b) {
+  using AesNiCore::bitwiseXor;
+  AES128_CORE_INLINE static __m256i bitwiseXor(__m256i a, __m256i b) {
     return _mm256_xor_si256(a, b);
   }
   AES128_CORE_INLINE static __m256i firstPrevious(__m128i chain, const std::uint8_t* group) {
     return _mm256_set_m128i(load(group), chain);
   }
 
-  // One round of either direction on both halves.
-  // cppcheck-suppress duplInheritedMember ; on this core's lanes
-  template <Schedule schedule>
-  AES128_CORE_INLINE static __m256i round(__m256i state, __m256i key) {
-    return schedule == Schedule::encryption ? _mm256_aesenc_epi128(state, key)
-                                            : _mm256_aesdec_epi128(state, key);
+  // Each round key in both halves.
+  template <std::size_t r, typename Keys>
+  AES128_CORE_INLINE static __m256i inBothHalves(const Keys& roundKeys) {
+    return _mm256_broadcastsi128_si256(roundKey<r>(roundKeys));
   }
+
+  // A round of either direction on n lanes.
+  // cppcheck-suppress duplInheritedMember ; on this core's lanes
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(__m256i (&state)[n], __m256i key) {
+#pragma GCC unroll 8
+    for (__m256i& pair : state) {
+      pair = schedule == Schedule::encryption ? _mm256_aesenc_epi128(pair, key)
+                                              : _mm256_aesdec_epi128(pair, key);
+    }
+  }
+
   // cppcheck-suppress duplInheritedMember ; as above
-  template <Schedule schedule>
-  AES128_CORE_INLINE static __m256i lastRound(__m256i state, __m256i key) {
-    return schedule == Schedule::encryption ? _mm256_aesenclast_epi128(state, key)
-                                            : _mm256_aesdeclast_epi128(state, key);
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, __m256i (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, inBothHalves<r + 1>(roundKeys)), ...);
   }
 
   // cppcheck-suppress duplInheritedMember ; as above
   template <Schedule schedule, std::size_t n, typename Keys>
   AES128_CORE_INLINE static void throughRounds(const Keys& expandedKeys, __m256i (&state)[n]) {
     const Keys& roundKeys = readAgain(expandedKeys);
-    // Each round key in both halves.
-    const __m256i firstKey = _mm256_broadcastsi128_si256(roundKeys[0]);
+    const __m256i firstKey = inBothHalves<0>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
       pair = _mm256_xor_si256(pair, firstKey);
     }
-#pragma GCC unroll 9
-    for (std::size_t r = 1; r < roundKeyCount - 1; ++r) {
-      const __m256i roundKey = _mm256_broadcastsi128_si256(roundKeys[r]);
-#pragma GCC unroll 8
-      for (__m256i& pair : state) {
-        pair = round<schedule>(pair, roundKey);
-      }
-    }
-    const __m256i lastKey = _mm256_broadcastsi128_si256(roundKeys[roundKeyCount - 1]);
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    const __m256i lastKey = inBothHalves<roundKeyCount - 1>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
-      pair = lastRound<schedule>(pair, lastKey);
+      pair = schedule == Schedule::encryption ? _mm256_aesenclast_epi128(pair, lastKey)
+                                              : _mm256_aesdeclast_epi128(pair, lastKey);
     }
   }
 
@@ -130,7 +140,7 @@ bool cpuHasVaesAvx2() noexcept {
 }  // namespace
 
 extern constinit const Implementation vaesAvx2Implementation =
-    implementationOf<VaesAvx2Core, AesNiCore>("vaes-avx2", cpuHasVaesAvx2);
+    implementationOf<VaesAvx2Core>("vaes-avx2", cpuHasVaesAvx2);
 
 }  // namespace aes128
 

@@ -88,26 +88,27 @@ struct BitslicedCore {
   using LaneKeys = std::array<Planes<Word>, roundKeyCount>;
   using Block = bitsliced::Block<Word>;
   using Key = Block;
-  // A group is the core's lane, and it decrypts one at a time.
+  // A group is the core's lane, and it goes through the cipher one at a
+  // time.
   using Lane = Group<Word>;
   static constexpr std::size_t blocksPerLane = groupBlocks<Word>;
   static constexpr std::size_t lanes = 1;
   static constexpr bool lanesInRegisters = false;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the coordinates of their rounds as they are placed; a
+  // single block decrypts in a one-block state, not as a group.
+  static constexpr CoreHooks hooks{
+      .place = true, .decryptBytes = true, .fromWords = true, .laneKeys = true};
 
   static Block load(const std::uint8_t* bytes) { return bitsliced::load<Word, 1>(bytes); }
   static void store(std::uint8_t* bytes, const Block& block) {
     bitsliced::store<Word, 1>(bytes, block);
   }
-  static Block bitwiseXor(Block a, const Block& b) {
+  // Blocks and lanes alike.
+  template <std::size_t n>
+  static State<Word, n> bitwiseXor(State<Word, n> a, const State<Word, n>& b) {
     xorInto(a, b);
     return a;
-  }
-  static Lane loadLane(const std::uint8_t* bytes) {
-    return bitsliced::load<Word, blocksPerLane>(bytes);
-  }
-  static void storeLane(std::uint8_t* bytes, const Lane& lane) {
-    bitsliced::store<Word, blocksPerLane>(bytes, lane);
   }
   // Block k of a group from bytes and back, for groups of blocks of
   // different messages.
@@ -123,9 +124,11 @@ struct BitslicedCore {
       storeLittleEndian(bytes + q * sizeof(Word), lane[q * blocksPerLane + k]);
     }
   }
-  static Lane xorLanes(Lane a, const Lane& b) {
-    xorInto(a, b);
-    return a;
+  static Lane loadLane(const std::uint8_t* bytes) {
+    return bitsliced::load<Word, blocksPerLane>(bytes);
+  }
+  static void storeLane(std::uint8_t* bytes, const Lane& lane) {
+    bitsliced::store<Word, blocksPerLane>(bytes, lane);
   }
   // A group has word q of block k at q * blocksPerLane + k: `chain` goes to
   // k = 0, and block k - 1 of `group` to k.
@@ -238,19 +241,29 @@ struct BitslicedCore {
     }
   };
 
-  // The block functions' words into the round keys of groups. Groups take
-  // the cipher's own round keys, so the equivalent inverse cipher's words of
-  // rounds 1 to 9 go back through MixColumns first.
+  // A kept key's words in the core's form once for a CBC update call.
+  // Decryption groups take the cipher's own round keys, so the equivalent
+  // inverse cipher's words of rounds 1 to 9 go back through MixColumns first.
+  template <Schedule schedule>
+  [[gnu::flatten, gnu::noinline]] static void fromWords(const std::uint32_t* words,
+                                                        RoundKeys<schedule>& roundKeys) {
+    placeWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+  }
+
+  // The words of either schedule into the round keys of groups, for the
+  // many-block functions and the messages calls.
   template <Schedule schedule>
   [[gnu::flatten, gnu::noinline]] static void laneKeysFromWords(const std::uint32_t* words,
                                                                 LaneKeys<schedule>& roundKeys) {
-    groupKeysFromWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
+    placeWords<schedule, Schedule::decryption>(words, roundKeys,
+                                               std::make_index_sequence<roundKeyCount>{});
   }
 
-  template <Schedule schedule, std::size_t... round>
-  static void groupKeysFromWords(const std::uint32_t* words, LaneKeys<schedule>& roundKeys,
-                                 std::index_sequence<round...> /*rounds*/) {
-    ((roundKeys[round] = inEveryBlock(asUsed<round>(keyOfWords<schedule, round>(words)))), ...);
+  // The round keys of `schedule`'s words, placed as `placement` places them.
+  template <Schedule schedule, Schedule placement = schedule, typename Keys, std::size_t... round>
+  static void placeWords(const std::uint32_t* words, Keys& roundKeys,
+                         std::index_sequence<round...> /*rounds*/) {
+    (place<placement, round>(roundKeys, keyOfWords<schedule, round>(words)), ...);
   }
 
   template <Schedule schedule, std::size_t round>
@@ -263,19 +276,6 @@ struct BitslicedCore {
     } else {
       return keyFromWords(at);
     }
-  }
-
-  template <std::size_t round>
-  static Block roundKey(const RoundKeys<Schedule::encryption>& keys) {
-    return keys[round];
-  }
-  template <std::size_t round>
-  static const Planes<Word>& roundKey(const LaneKeys<Schedule::encryption>& keys) {
-    return keys[round];
-  }
-  template <std::size_t round, Schedule schedule>
-  static Block roundKey(const WordKeys<schedule>& keys) {
-    return keys.template at<round>();
   }
 
   // A function of its own, so that the mode's loops around it keep their
@@ -333,7 +333,7 @@ struct BitslicedCore {
     return words;
   }
 
-  // One group of independent blocks, one to each bit of a slot, in place;
+  // One group of independent blocks, one to each bit of a slot, in place:
   // the rounds of a single block on eight planes. As in encrypt, everything
   // is compiled into it.
   template <std::size_t n>
@@ -342,7 +342,7 @@ struct BitslicedCore {
     static_assert(n == 1);
     Group<Word>& words = groups[0];
     Planes<Word> planes = toState<Word, blocksPerLane>(words);
-    xorInto(planes, keys[0]);
+    xorInto(planes, roundKey<0>(keys));
     encryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
     words = fromState<Word, blocksPerLane>(planes);
     // Ten skipped ShiftRows: two to make up.
@@ -366,7 +366,7 @@ struct BitslicedCore {
   static void decryptRounds(Planes<Word>& state, const RoundKeys<Schedule::decryption>& keys,
                             std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRound<last - r>(state, keys[last - r]), ...);
+    (decryptRound<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // Round `round` of the equivalent inverse cipher (FIPS-197 section 5.3.5):
@@ -385,7 +385,7 @@ struct BitslicedCore {
   static void decryptRoundsOfBlock(Block& state, const WordKeys<Schedule::decryption>& keys,
                                    std::index_sequence<r...> /*rounds*/) {
     constexpr std::size_t last = roundKeyCount - 2;
-    (decryptRoundOfBlock<last - r>(state, keys.template at<last - r>()), ...);
+    (decryptRoundOfBlock<last - r>(state, roundKey<last - r>(keys)), ...);
   }
 
   // A single block of the block functions, in a one-block state as
@@ -397,7 +397,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, 1>(words);
     Block state = toState<Word, 1>(words);
-    xorInto(state, keys.template at<roundKeyCount - 1>());
+    xorInto(state, roundKey<roundKeyCount - 1>(keys));
     decryptRoundsOfBlock(state, keys, std::make_index_sequence<roundKeyCount - 1>{});
     store(output, fromState<Word, 1>(state));
   }
@@ -412,7 +412,7 @@ struct BitslicedCore {
     // The ciphertext enters in the coordinates of round 10.
     shiftRowsTwice<Word, blocksPerLane>(words);
     Planes<Word> planes = toState<Word, blocksPerLane>(words);
-    xorInto(planes, keys[roundKeyCount - 1]);
+    xorInto(planes, roundKey<roundKeyCount - 1>(keys));
     decryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
     words = fromState<Word, blocksPerLane>(planes);
     // Memory of the core's own that ends with the blocks' plaintext in it.

@@ -35,15 +35,6 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 // Where registers are few, as said above.
 inline constexpr bool scrubStackAfterBlockCall = sizeof(void*) < 8;
 
-// Core gives, besides what the CBC mode uses:
-//   WordKeys<schedule>{words}   the round keys of the caller's words in the
-//                               core's form, each made where it is used, so
-//                               that nothing of them is kept in memory
-//   storeWords(words, key), invMixColumns(key) for the key set-ups
-//                               (modes/key_expansion.hpp)
-//   encryptBytes, decryptBytes  where a core takes a block from bytes to
-//                               bytes itself (the table-driven one, or one
-//                               whose lanes hold several blocks)
 template <typename Core>
 struct BlockFunctions {
   template <Schedule schedule>
@@ -70,7 +61,7 @@ struct BlockFunctions {
       scrubStack();
     } else {
       const WordKeys<Schedule::encryption> roundKeys{words.data()};
-      if constexpr (requires { Core::encryptBytes(roundKeys, input.data(), output.data()); }) {
+      if constexpr (Core::hooks.encryptBytes) {
         Core::encryptBytes(roundKeys, input.data(), output.data());
       } else {
         Core::store(output.data(), Core::encrypt(roundKeys, Core::load(input.data())));
@@ -87,10 +78,9 @@ struct BlockFunctions {
       scrubStack();
     } else {
       const WordKeys<Schedule::decryption> roundKeys{words.data()};
-      if constexpr (requires { Core::decryptBytes(roundKeys, input.data(), output.data()); }) {
+      if constexpr (Core::hooks.decryptBytes) {
         Core::decryptBytes(roundKeys, input.data(), output.data());
       } else {
-        static_assert(Core::blocksPerLane == 1 && Core::lanesInRegisters);
         typename Core::Lane lane[1] = {Core::load(input.data())};
         Core::template decrypt<1>(roundKeys, lane);
         Core::store(output.data(), lane[0]);

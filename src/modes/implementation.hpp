@@ -4,8 +4,9 @@
 // benchmarks run each one directly. Not installed.
 //
 // Every implementation follows the public conventions of cbc/aes_cbc.hpp
-// exactly (in place, whole blocks only, key and IV only read, key material
-// wiped), so any one of them may stand behind the public functions.
+// exactly (in place, whole blocks only, key and IV only read by the one-shot
+// calls, key material wiped), so any one of them may stand behind the public
+// functions.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,16 @@ namespace aes128 {
 
 using CbcFunction = void (*)(ConstBytes key, ConstBytes iv, std::uint8_t* data,
                              std::uint32_t length) noexcept;
-// The messages calls with the words of one schedule of a kept key.
+// The update and PKCS#7 calls with a kept key's words, as cbc/aes_cbc.hpp
+// documents them.
+using CbcUpdateFunction = void (*)(ConstWords roundKeys, OutputBytes iv, std::uint8_t* data,
+                                   std::uint32_t length) noexcept;
+using Pkcs7EncryptFunction = std::uint32_t (*)(ConstWords roundKeys, OutputBytes iv,
+                                               std::uint8_t* data, std::uint32_t length,
+                                               std::uint32_t capacity) noexcept;
+using Pkcs7DecryptFunction = std::int64_t (*)(ConstWords roundKeys, OutputBytes iv,
+                                              std::uint8_t* data, std::uint32_t length) noexcept;
+// The messages calls with the words of the schedule of their direction.
 using MessagesFunction = void (*)(ConstWords roundKeys,
                                   std::span<const aes_128_cbc_message> messages) noexcept;
 using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
@@ -36,7 +46,12 @@ struct Implementation {
   bool (*supported)() noexcept;
   CbcFunction encrypt;
   CbcFunction decrypt;
+  CbcUpdateFunction encryptUpdate;
+  CbcUpdateFunction decryptUpdate;
+  Pkcs7EncryptFunction encryptPkcs7;
+  Pkcs7DecryptFunction decryptPkcs7;
   MessagesFunction encryptMessages;
+  MessagesFunction decryptMessages;
   // The block functions, as cipher/rijndael.hpp documents them.
   KeySetupFunction keySetupEnc;
   BlockFunction encryptBlock;

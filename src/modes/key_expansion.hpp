@@ -1,17 +1,7 @@
 // Key expansion (FIPS-197 section 5.2) one round key after another, written
-// once for the cores that compute a whole round key at a time. The core
-// gives:
-//   Key                          a round key in its working form
-//   loadKey(bytes)               round key 0, the cipher key
-//   nextRoundKey<step>(key)      round key step + 1 from round key step
-//   place<schedule, r>(roundKeys, key)
-//                                round key r into its place in the schedule,
-//                                where the core holds round keys in a form
-//                                other than Key; else Key as it is goes there
-//   invMixColumns(key)           where the core has an instruction for it;
-//                                elsewhere the words go through arithmetic
-//   storeWords(words, key)       a round key as four words of the documented
-//                                layout (common/key_schedule.hpp)
+// once for the cores that compute a whole round key at a time: Key, loadKey,
+// nextRoundKey and the hooks place and invMixColumns of a block core
+// (modes/block_core.hpp).
 // The including file defines AES128_CORE_INLINE (modes/cbc_mode.hpp).
 #pragma once
 
@@ -24,6 +14,7 @@
 #include <utility>
 
 #include "common/key_schedule.hpp"
+#include "modes/block_core.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
@@ -31,7 +22,7 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Core, Schedule schedule, std::size_t r, typename RoundKeys>
 AES128_CORE_INLINE void place(RoundKeys& roundKeys, typename Core::Key key) {
-  if constexpr (requires { Core::template place<schedule, r>(roundKeys, key); }) {
+  if constexpr (Core::hooks.place) {
     Core::template place<schedule, r>(roundKeys, key);
   } else if constexpr (throughInvMixColumns(schedule, r)) {
     roundKeys[placeOf(schedule, r)] = Core::invMixColumns(key);
@@ -59,6 +50,8 @@ AES128_CORE_INLINE void expandKeyByRounds(const std::uint8_t* key, RoundKeys& ro
 // layout, for decryption those of the equivalent inverse cipher.
 template <typename Core>
 struct WordPlacement {
+  // Each round key goes to its words here.
+  static constexpr CoreHooks hooks{.place = true};
   using Key = typename Core::Key;
   AES128_CORE_INLINE static Key loadKey(const std::uint8_t* bytes) { return Core::loadKey(bytes); }
   template <std::size_t step>
@@ -70,7 +63,7 @@ struct WordPlacement {
     std::uint32_t* at = words + 4 * placeOf(schedule, r);
     if constexpr (!throughInvMixColumns(schedule, r)) {
       Core::storeWords(at, key);
-    } else if constexpr (requires { Core::invMixColumns(key); }) {
+    } else if constexpr (Core::hooks.invMixColumns) {
       Core::storeWords(at, Core::invMixColumns(key));
     } else {
       Core::storeWords(at, key);

@@ -2,8 +2,9 @@
 // mode whose blocks go through the cipher independently of each other (CBC
 // decryption, the many-block functions): groups of the core's lanes, the
 // lanes left over in groups of half, a quarter ... one lane, and the blocks
-// that do not fill a lane through a buffer of one. What a group does is the
-// mode's. No branch and no address depends on anything but the block count.
+// that do not fill a lane through the core that takes single blocks, or a
+// buffer of one lane. What a group does is the mode's. No branch and no address depends on anything
+// but the block count.
 //
 // Included after AES128_CORE_ENTRY and AES128_CORE_INLINE are defined
 // (modes/cbc_mode.hpp).
@@ -12,9 +13,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
+#include "modes/block_core.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
@@ -42,15 +45,20 @@ struct LaneGroups {
       work.template group<Core::lanes>(input + lane * laneBytes, output + lane * laneBytes);
     }
     tail<Core::lanes / 2>(work, input, output, lane, laneCount);
-    // Blocks that do not fill a lane: through a buffer of one, the rest of
-    // which is never read back.
+    // Blocks that do not fill a lane: through the core that takes single
+    // blocks where that is another (work.single), else through a buffer of
+    // one lane, the rest of which is never read back.
     if constexpr (Core::blocksPerLane > 1) {
-      const std::size_t rest = (blocks - laneCount * Core::blocksPerLane) * blockBytes;
-      if (rest > 0) {
+      const std::size_t rest = blocks - laneCount * Core::blocksPerLane;
+      const std::uint8_t* restInput = input + laneCount * laneBytes;
+      std::uint8_t* restOutput = output + laneCount * laneBytes;
+      if constexpr (!std::is_same_v<SingleBlockCore<Core>, Core>) {
+        work.single(restInput, restOutput, rest);
+      } else if (rest > 0) {
         std::uint8_t buffer[laneBytes] = {};
-        std::memcpy(buffer, input + laneCount * laneBytes, rest);
+        std::memcpy(buffer, restInput, rest * blockBytes);
         work.template group<1>(buffer, buffer);
-        std::memcpy(output + laneCount * laneBytes, buffer, rest);
+        std::memcpy(restOutput, buffer, rest * blockBytes);
         secureWipe(buffer);
       }
     }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
@@ -23,39 +24,19 @@ namespace aes128 {
 // Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
-// The round keys that Core's lanes take: LaneKeys where the core has a form
-// of its own for them, else its RoundKeys.
-template <typename Core, Schedule schedule>
-struct LaneKeysOf {
-  using type = typename Core::template RoundKeys<schedule>;
-};
-template <typename Core, Schedule schedule>
-requires requires {
-  typename Core::template LaneKeys<schedule>;
-}
-struct LaneKeysOf<Core, schedule> {
-  using type = typename Core::template LaneKeys<schedule>;
-};
-
 template <typename Core>
 struct ManyBlocks {
   template <Schedule schedule>
-  using LaneKeys = typename LaneKeysOf<Core, schedule>::type;
+  using LaneKeys = LaneKeysOf<Core, schedule>;
   template <Schedule schedule>
   using WordKeys = typename Core::template WordKeys<schedule>;
 
-  // Each entry does its work where it stands or, with `scrub`, calls itself
-  // out of line for it and then wipes the stack that call used
-  // (modes/cbc_mode.hpp).
-  template <Schedule schedule, bool scrub = scrubStackAfterCall>
+  template <Schedule schedule>
   [[gnu::noinline]] AES128_CORE_ENTRY static void blocks(ConstWords words,
                                                          const std::uint8_t* input,
                                                          std::uint8_t* output,
                                                          std::uint32_t length) noexcept {
-    if constexpr (scrub) {
-      blocks<schedule, false>(words, input, output, length);
-      scrubStack();
-    } else if constexpr (readsWordsInPlace<schedule>) {
+    if constexpr (readsWordsInPlace<schedule>) {
       const WordKeys<schedule> kept{words.data()};
       LaneGroups<Core>::run(transform<schedule>(kept), input, output, length / blockBytes);
     } else {
@@ -69,37 +50,31 @@ struct ManyBlocks {
     }
   }
 
-  template <Schedule schedule>
-  static constexpr bool convertsWords = requires(const std::uint32_t* words,
-                                                 LaneKeys<schedule>& roundKeys) {
-    Core::template laneKeysFromWords<schedule>(words, roundKeys);
-  };
   // A core whose round keys are the words (the table-driven one) reads them
   // as they stand.
   template <Schedule schedule>
-  static constexpr bool readsWordsInPlace =
-      !convertsWords<schedule> &&
-      !requires(LaneKeys<schedule> & roundKeys, const WordKeys<schedule>& kept) {
-    roundKeys[0] = kept[0];
-  };
+  static constexpr bool readsWordsInPlace = !Core::hooks.laneKeys && !Core::hooks.fromWords &&
+                                            !CbcMode<Core>::template holdsWordKeys<schedule>;
 
   // The words into the lanes' round keys: by the core where it has a way of
   // its own, else each round key as the block functions read it.
   template <Schedule schedule>
   AES128_CORE_INLINE static void fromWords(const std::uint32_t* words,
                                            LaneKeys<schedule>& roundKeys) {
-    if constexpr (convertsWords<schedule>) {
+    if constexpr (Core::hooks.laneKeys) {
       Core::template laneKeysFromWords<schedule>(words, roundKeys);
+    } else if constexpr (Core::hooks.fromWords) {
+      Core::template fromWords<schedule>(words, roundKeys);
     } else {
-      const WordKeys<schedule> kept{words};
-#pragma GCC unroll 11
-      for (std::size_t r = 0; r < roundKeyCount; ++r) {
-        roundKeys[r] = kept[r];
-      }
+      CbcMode<Core>::copyWordKeys(WordKeys<schedule>{words}, roundKeys,
+                                  std::make_index_sequence<roundKeyCount>{});
     }
   }
 
  private:
+  template <typename>
+  friend struct ManyBlocks;
+
   // n lanes from `input` through the cipher to `output`.
   template <Schedule schedule, typename Keys>
   struct Transform {
@@ -124,6 +99,13 @@ struct ManyBlocks {
       if constexpr (!Core::lanesInRegisters) {
         secureWipe(state);
       }
+    }
+    // Blocks short of a lane, through the core that takes single blocks.
+    AES128_CORE_INLINE void single(const std::uint8_t* input, std::uint8_t* output,
+                                   std::size_t blocks) const {
+      using Single = SingleBlockCore<Core>;
+      LaneGroups<Single>::run(ManyBlocks<Single>::template transform<schedule>(roundKeys), input,
+                              output, blocks);
     }
   };
   // Keys deduced: GCC warns of the vector attributes of an array of vectors

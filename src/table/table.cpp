@@ -41,6 +41,10 @@ struct TableCore {
   static constexpr bool lanesInRegisters = false;
   static constexpr std::size_t lanes = 1;
   static constexpr bool unrollEncryption = false;
+  // The rounds take bytes (table/table_cipher.hpp); InvMixColumns by the
+  // tables.
+  static constexpr CoreHooks hooks{
+      .invMixColumns = true, .encryptBytes = true, .decryptBytes = true};
 
   static Block load(const std::uint8_t* bytes) {
     Block block;
@@ -84,6 +88,8 @@ struct TableCore {
             invMixColumnByTables(key[2]), invMixColumnByTables(key[3])};
   }
 
+  // Not roundKey<r> (modes/block_core.hpp): the rounds (table/table_cipher.hpp)
+  // take a schedule as one array of words, round key r at word 4r.
   static const std::uint32_t* wordsOf(const Words& keys) { return readAgain(keys).words; }
   static const std::uint32_t* wordsOf(const RoundKeys<Schedule::encryption>& keys) {
     return &readAgain(keys)[0];

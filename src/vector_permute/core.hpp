@@ -48,6 +48,9 @@ struct Core {
   static constexpr bool lanesInRegisters = true;
   static constexpr std::size_t lanes = Ops::lanes;
   static constexpr bool unrollEncryption = false;
+  // Round keys go into the rounds' basis and byte order as they are placed;
+  // InvMixColumns by shuffles.
+  static constexpr CoreHooks hooks{.place = true, .invMixColumns = true};
 
   AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return Ops::load(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector block) {
@@ -204,7 +207,8 @@ struct Core {
   template <Schedule schedule>
   struct WordKeys {
     const std::uint32_t* words;
-    AES128_CORE_INLINE Vector operator[](std::size_t m) const {
+    template <std::size_t m>
+    AES128_CORE_INLINE Vector at() const {
       const Vector key =
           reorder(Ops::load(reinterpret_cast<const std::uint8_t*>(words + 4 * m)), wordByteSwap);
       return schedule == Schedule::encryption ? encryptionRoundKey(m, key)
@@ -241,24 +245,6 @@ struct Core {
   template <std::size_t n>
   using Lanes = Vector[n];
 
-  // n blocks, each lane a block: they do not depend on each other, so that
-  // the processor overlaps them.
-  template <std::size_t n, typename Keys, std::size_t... m>
-  AES128_CORE_INLINE static void encryptBlocks(const EncryptionTables& tables,
-                                               const Keys& roundKeys, Lanes<n>& state,
-                                               std::index_sequence<m...> /*rounds*/) {
-#pragma GCC unroll 4
-    for (Vector& lane : state) {
-      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
-    }
-    ((encryptRoundOfLanes<m + 1>(tables, state, roundKeys[m + 1])), ...);
-#pragma GCC unroll 4
-    for (Vector& lane : state) {
-      lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
-                             roundKeys[roundKeyCount - 1]);
-    }
-  }
-
   template <std::size_t m, std::size_t n>
   AES128_CORE_INLINE static void encryptRoundOfLanes(const EncryptionTables& tables,
                                                      Lanes<n>& state, Vector roundKey) {
@@ -268,6 +254,24 @@ struct Core {
     }
   }
 
+  template <std::size_t n, typename Keys, std::size_t... m>
+  AES128_CORE_INLINE static void encryptBlocks(const EncryptionTables& tables,
+                                               const Keys& roundKeys, Lanes<n>& state,
+                                               std::index_sequence<m...> /*rounds*/) {
+#pragma GCC unroll 4
+    for (Vector& lane : state) {
+      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKey<0>(roundKeys));
+    }
+    (encryptRoundOfLanes<m + 1>(tables, state, roundKey<m + 1>(roundKeys)), ...);
+#pragma GCC unroll 4
+    for (Vector& lane : state) {
+      lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
+                             roundKey<roundKeyCount - 1>(roundKeys));
+    }
+  }
+
+  // n blocks in place, each lane a block: where they do not depend on each
+  // other, the processor overlaps them.
   template <std::size_t n, typename Keys>
   AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, Lanes<n>& state) {
     const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
@@ -310,8 +314,9 @@ struct Core {
       Vector mixed = inverseThrough(tables.times9, x);
       mixed = Ops::bitwiseXor(inverseThrough(tables.times13, x), Ops::shuffle(mixed, rotate1));
       mixed = Ops::bitwiseXor(inverseThrough(tables.times11, x), Ops::shuffle(mixed, rotate1));
-      mixed = Ops::bitwiseXor(Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKeys[m]),
-                              Ops::shuffle(mixed, rotate1));
+      mixed = Ops::bitwiseXor(
+          Ops::bitwiseXor(inverseThrough(tables.times14, x), roundKey<m>(roundKeys)),
+          Ops::shuffle(mixed, rotate1));
       lane = mixed;
     }
   }
@@ -322,13 +327,13 @@ struct Core {
                                                std::index_sequence<m...> /*rounds*/) {
 #pragma GCC unroll 4
     for (Vector& lane : state) {
-      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKeys[0]);
+      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKey<0>(roundKeys));
     }
     (decryptRound<m + 1>(tables, state, roundKeys), ...);
 #pragma GCC unroll 4
     for (Vector& lane : state) {
       lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
-                             roundKeys[roundKeyCount - 1]);
+                             roundKey<roundKeyCount - 1>(roundKeys));
     }
   }
 

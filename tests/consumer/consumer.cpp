@@ -1,6 +1,8 @@
 // Uses the installed library on RFC 3602 section 4, Case #2 (two blocks):
-// the CBC ciphertext, the round trip, and the first block through the
-// block-level API. Exit status 0 only when all three match.
+// the CBC ciphertext, the round trip, the first block through the
+// block-level API, and with a kept key the two blocks as two updates and a
+// PKCS#7 round trip. Exit status 0 only when all match.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -73,5 +75,24 @@ int main() {
   const bool blockApi = check("Block API gives the first ciphertext block",
                               std::span(caseCiphertext).first<aes_block_bytes>(), block);
 
-  return encrypted && restored && blockApi ? 0 : 1;
+  aes_128_cbc_key keys;
+  aes_128_cbc_key_setup(keys, caseKey);
+  std::array<std::uint8_t, aes_block_bytes> iv = caseIv;
+  aes_128_cbc_encrypt_update(keys, iv, data.data(), aes_block_bytes);
+  aes_128_cbc_encrypt_update(keys, iv, data.data() + aes_block_bytes, aes_block_bytes);
+  const bool pieces = check("CBC encryption in two updates", caseCiphertext, data);
+
+  std::array<std::uint8_t, caseBytes + aes_block_bytes> padded{};
+  std::copy(casePlaintext.begin(), casePlaintext.end(), padded.begin());
+  iv = caseIv;
+  const std::uint32_t paddedLength =
+      aes_128_cbc_encrypt_pkcs7(keys, iv, padded.data(), caseBytes, sizeof padded);
+  iv = caseIv;
+  const bool pkcs7 =
+      paddedLength == sizeof padded &&
+      aes_128_cbc_decrypt_pkcs7(keys, iv, padded.data(), paddedLength) == std::int64_t{caseBytes} &&
+      check("PKCS#7 round trip", casePlaintext, std::span(padded).first(caseBytes));
+  aes_128_cbc_key_wipe(keys);
+
+  return encrypted && restored && blockApi && pieces && pkcs7 ? 0 : 1;
 }
