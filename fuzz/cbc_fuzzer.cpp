@@ -17,7 +17,9 @@
 // - with fewer than 16 bytes the calls also accept a null buffer;
 // - with a kept key, the whole blocks encrypted as two updates cut at a
 //   block boundary the length field also picks give the same ciphertext and
-//   leave its last block in the IV, and decrypt back the same way; the
+//   leave its last block in the IV, and decrypt back the same way; the two
+//   pieces as two messages, each from the IV, encrypted together give the
+//   reference model's ciphertext of each, and decrypt back; the
 //   first `length` bytes padded by the PKCS#7 call give the reference
 //   model's ciphertext of the padded bytes, and decrypt back to them with
 //   their length;
@@ -159,6 +161,14 @@ struct ImplementationKeptKey {
                             std::uint32_t length) const {
     return implementation.decryptPkcs7(aes128::ConstWords(keys.decryption), iv, data, length);
   }
+  void encryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    implementation.encryptMessages(aes128::ConstWords(keys.encryption), messages);
+  }
+  void decryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    implementation.decryptMessages(aes128::ConstWords(keys.decryption), messages);
+  }
 };
 
 struct PublicKeptKey {
@@ -178,6 +188,14 @@ struct PublicKeptKey {
   std::int64_t decryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
                             std::uint32_t length) const {
     return aes_128_cbc_decrypt_pkcs7(keys, iv, data, length);
+  }
+  void encryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_encrypt_messages(keys, messages);
+  }
+  void decryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_decrypt_messages(keys, messages);
   }
 };
 
@@ -206,6 +224,32 @@ void checkKeptKey(const KeptKey& calls, const aes_128_cbc_key& keys,
   require(name, "IV after the updates", wholeBytes > 0 ? expected.last(ivBytes) : iv, chain);
   twoUpdates(&KeptKey::decryptUpdate);
   require(name, "decryption of two updates", plaintext.first(wholeBytes), data);
+
+  // The same pieces as two messages, each from the IV, together.
+  std::vector<std::uint8_t> expectedSecond(whole.begin() + static_cast<std::ptrdiff_t>(cutBytes),
+                                           whole.end());
+  reference::cbcEncrypt(key, iv, expectedSecond);
+  std::array<std::array<std::uint8_t, ivBytes>, 2> ivs{};
+  const std::array<aes_128_cbc_message, 2> messages{
+      {{ivs[0].data(), data.data(), static_cast<std::uint32_t>(cutBytes)},
+       {ivs[1].data(), data.data() + cutBytes, static_cast<std::uint32_t>(wholeBytes - cutBytes)}}};
+  const auto resetIvs = [&] {
+    for (auto& each : ivs) {
+      std::ranges::copy(iv, each.begin());
+    }
+  };
+  resetIvs();
+  calls.encryptMessages(keys, messages);
+  require(name, "first message against the reference model", expected.first(cutBytes),
+          std::span(data).first(cutBytes));
+  require(name, "second message against the reference model", expectedSecond,
+          std::span(data).subspan(cutBytes));
+  require(name, "IV of the second message",
+          expectedSecond.empty() ? iv : std::span<const std::uint8_t>(expectedSecond).last(ivBytes),
+          ivs[1]);
+  resetIvs();
+  calls.decryptMessages(keys, messages);
+  require(name, "decryption of the messages", plaintext.first(wholeBytes), data);
 
   const std::size_t paddedBytes = (length / aes_block_bytes + 1) * aes_block_bytes;
   const std::span<const std::uint8_t> message = plaintext.first(length);
