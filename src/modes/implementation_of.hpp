@@ -37,8 +37,8 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
           Block::encrypt,
           Block::template keySetup<Schedule::decryption>,
           Block::decrypt,
-          entryOf<ManyBlocks<Core>::template blocks<Schedule::encryption>>,
-          entryOf<ManyBlocks<Core>::template blocks<Schedule::decryption>>,
+          ManyBlocks<Core>::template entry<Schedule::encryption>,
+          ManyBlocks<Core>::template entry<Schedule::decryption>,
           Mode::roundKeyImage};
 }
 
