@@ -146,6 +146,30 @@ void pkcs7Benchmark(benchmark::State& state, const KeptKey* keptKey) {
 }
 
 // The kept-key calls of one implementation, or the public ones, under `name`.
+// `count` messages of `length` bytes each, one messages call an iteration.
+// Bytes: all the messages' bytes.
+template <typename KeptKey>
+void messagesBenchmark(benchmark::State& state, const KeptKey* keptKey, bool encrypt) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  const auto length = static_cast<std::uint32_t>(state.range(1));
+  auto data = benchMessage(count * length);
+  std::vector<std::array<std::uint8_t, aes_block_bytes>> ivs(count, benchIv);
+  std::vector<aes_128_cbc_message> messages(count);
+  for (std::size_t m = 0; m < count; ++m) {
+    messages[m] = {ivs[m].data(), data.data() + m * length, length};
+  }
+  for (auto _ : state) {
+    if (encrypt) {
+      keptKey->encryptMessages(messages);
+    } else {
+      keptKey->decryptMessages(messages);
+    }
+    benchmark::DoNotOptimize(data.data());
+    benchmark::ClobberMemory();
+  }
+  setBytes(state, static_cast<std::int64_t>(count * length));
+}
+
 template <typename KeptKey>
 void registerKeptKey(const std::string& name, const KeptKey* keptKey) {
   benchmark::RegisterBenchmark(("aes_128_cbc_encrypt_update/" + name).c_str(),
@@ -154,6 +178,15 @@ void registerKeptKey(const std::string& name, const KeptKey* keptKey) {
   benchmark::RegisterBenchmark(("aes_128_cbc_decrypt_update/" + name).c_str(),
                                updateBenchmark<KeptKey>, keptKey, false)
       ->Apply(messageSizes);
+  for (const bool encrypt : {true, false}) {
+    benchmark::RegisterBenchmark(
+        ((encrypt ? "aes_128_cbc_encrypt_messages/" : "aes_128_cbc_decrypt_messages/") + name)
+            .c_str(),
+        messagesBenchmark<KeptKey>, keptKey, encrypt)
+        ->ArgNames({"messages", "bytes"})
+        ->Args({1, 4096})
+        ->Args({8, 4096});
+  }
   benchmark::RegisterBenchmark(("aes_128_cbc_pkcs7_round_trip/" + name).c_str(),
                                pkcs7Benchmark<KeptKey>, keptKey)
       ->Apply(messageSizes);

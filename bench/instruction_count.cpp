@@ -60,6 +60,18 @@ void measureKeptKey(const std::string& prefix, const KeptKey& keptKey,
           [&] { keptKey.encryptUpdate(iv, data.data(), largeLength); });
   measure(prefix + ".cbc_decrypt_update_64KiB",
           [&] { keptKey.decryptUpdate(iv, data.data(), largeLength); });
+  // The messages calls on 64 KiB: one message, and eight of 8 KiB each.
+  for (const std::size_t count : {std::size_t{1}, std::size_t{8}}) {
+    const std::uint32_t length = largeLength / static_cast<std::uint32_t>(count);
+    std::vector<std::array<std::uint8_t, aes_block_bytes>> ivs(count, benchIv);
+    std::vector<aes_128_cbc_message> messages(count);
+    for (std::size_t m = 0; m < count; ++m) {
+      messages[m] = {ivs[m].data(), data.data() + m * length, length};
+    }
+    const std::string messagesOf = "_messages_" + std::to_string(count) + "_64KiB";
+    measure(prefix + ".cbc_encrypt" + messagesOf, [&] { keptKey.encryptMessages(messages); });
+    measure(prefix + ".cbc_decrypt" + messagesOf, [&] { keptKey.decryptMessages(messages); });
+  }
   measure(prefix + ".cbc_encrypt_pkcs7_16B",
           [&] { keptKey.encryptPkcs7(iv, data.data(), aes_block_bytes - 1, aes_block_bytes); });
   measure(prefix + ".cbc_decrypt_pkcs7_16B",

@@ -83,7 +83,7 @@ struct CbcMessages {
     }
     // One message alone is the update call's.
     if (count == 1 && queue.empty()) {
-      update<Schedule::encryption>(words, pieces[0]);
+      encryptAlone(words, pieces[0]);
     } else if (count > 0) {
       if constexpr (KeyForm::template readsWordsInPlace<Schedule::encryption>) {
         const typename KeyForm::template WordKeys<Schedule::encryption> kept{words.data()};
@@ -98,20 +98,21 @@ struct CbcMessages {
   }
 
   // Decryption is parallel within a message already: message by message
-  // through the update call, which measured as fast as interleaving them.
+  // through the update entry.
   [[gnu::noinline]] AES128_CORE_ENTRY static void decrypt(
       ConstWords words, std::span<const aes_128_cbc_message> messages) noexcept {
     for (const aes_128_cbc_message& message : messages) {
-      CbcMode<Core>::template update<Schedule::decryption>(
-          words, OutputBytes(message.iv, blockBytes), message.data, message.length);
+      CbcMode<Core>::decryptUpdateEntry(words, OutputBytes(message.iv, blockBytes), message.data,
+                                        message.length);
     }
   }
 
  private:
-  template <Schedule schedule>
-  AES128_CORE_INLINE static void update(ConstWords words, const Piece& piece) {
-    CbcMode<Core>::template update<schedule>(words, OutputBytes(piece.iv, blockBytes), piece.data,
-                                             static_cast<std::uint32_t>(piece.blocks * blockBytes));
+  // A piece alone, through the implementation's update entry: where that
+  // wipes the stack after it, the wipe reaches as deep as the update went.
+  AES128_CORE_INLINE static void encryptAlone(ConstWords words, const Piece& piece) {
+    CbcMode<Core>::encryptUpdateEntry(words, OutputBytes(piece.iv, blockBytes), piece.data,
+                                      static_cast<std::uint32_t>(piece.blocks * blockBytes));
   }
 
   // The lanes of w slots, the last perhaps not full.
@@ -130,7 +131,7 @@ struct CbcMessages {
       }
     } else if constexpr (perLane > 1) {
       // A piece alone would fill one place of a lane of several: serial.
-      update<Schedule::encryption>(words, pieces[0]);
+      encryptAlone(words, pieces[0]);
       return;
     }
     constexpr std::size_t n = lanesOf<w>;
@@ -188,9 +189,11 @@ struct CbcMessages {
   }
 
   // The next block of each slot's piece, `offset` bytes on, chained and
-  // encrypted in place.
+  // encrypted in place. A function of its own: inlined into the loop, GCC
+  // hoisted the constants of every round out of it and spilt them, a frame
+  // of 4 KiB on 32-bit Arm, deeper than the wipe after the call reaches.
   template <std::size_t w, typename Keys>
-  AES128_CORE_INLINE static void encryptStep(const Keys& roundKeys, Piece (&pieces)[slots],
+  [[gnu::noinline]] AES128_CORE_ENTRY static void encryptStep(const Keys& roundKeys, Piece (&pieces)[slots],
                                              std::size_t offset, Lane (&chain)[lanesOf<w>],
                                              Lane (&input)[lanesOf<w>]) {
 #pragma GCC unroll 16
