@@ -136,7 +136,6 @@ struct CbcMessages {
     }
     constexpr std::size_t n = lanesOf<w>;
     Lane chain[n] = {};
-    Lane input[n] = {};
 #pragma GCC unroll 16
     for (std::size_t s = 0; s < w; ++s) {
       put(chain, s, pieces[s].iv);
@@ -148,9 +147,7 @@ struct CbcMessages {
       for (std::size_t s = 1; s < w; ++s) {
         steps = std::min(steps, pieces[s].blocks);
       }
-      for (std::size_t step = 0; step < steps; ++step) {
-        encryptStep<w>(roundKeys, pieces, step * blockBytes, chain, input);
-      }
+      encryptSteps<w>(roundKeys, pieces, steps, chain);
       allRunning = true;
 #pragma GCC unroll 16
       for (std::size_t s = 0; s < w; ++s) {
@@ -177,10 +174,6 @@ struct CbcMessages {
         pieces[running++] = pieces[s];
       }
     }
-    // Lanes in memory held plaintext.
-    if constexpr (!LaneCore::lanesInRegisters) {
-      secureWipe(input);
-    }
     if constexpr (w > 1) {
       if (running > 0) {
         interleave<w - 1>(words, roundKeys, queue, pieces, running);
@@ -188,26 +181,44 @@ struct CbcMessages {
     }
   }
 
-  // The next block of each slot's piece, `offset` bytes on, chained and
-  // encrypted in place. A function of its own: inlined into the loop, GCC
-  // hoisted the constants of every round out of it and spilt them, a frame
-  // of 4 KiB on 32-bit Arm, deeper than the wipe after the call reaches.
+  // The next `steps` blocks of each slot's piece, chained and encrypted in
+  // place; `chain` holds the ciphertext blocks before them and after. A
+  // function of its own: inlined into its caller, GCC hoisted the constants
+  // of every round out of the loop and spilt them, a frame of 4 KiB on
+  // 32-bit Arm, deeper than the wipe after the call reaches.
   template <std::size_t w, typename Keys>
-  [[gnu::noinline]] AES128_CORE_ENTRY static void encryptStep(const Keys& roundKeys, Piece (&pieces)[slots],
-                                             std::size_t offset, Lane (&chain)[lanesOf<w>],
-                                             Lane (&input)[lanesOf<w>]) {
+  [[gnu::noinline]] AES128_CORE_ENTRY static void encryptSteps(const Keys& roundKeys,
+                                                               Piece (&pieces)[slots],
+                                                               std::size_t steps,
+                                                               Lane (&chain)[lanesOf<w>]) {
+    Lane state[lanesOf<w>];
+    Lane input[lanesOf<w>] = {};
 #pragma GCC unroll 16
-    for (std::size_t s = 0; s < w; ++s) {
-      put(input, s, pieces[s].data + offset);
+    for (std::size_t i = 0; i < lanesOf<w>; ++i) {
+      state[i] = chain[i];
+    }
+    for (std::size_t offset = 0; offset < steps * blockBytes; offset += blockBytes) {
+#pragma GCC unroll 16
+      for (std::size_t s = 0; s < w; ++s) {
+        put(input, s, pieces[s].data + offset);
+      }
+#pragma GCC unroll 16
+      for (std::size_t i = 0; i < lanesOf<w>; ++i) {
+        state[i] = LaneCore::bitwiseXor(state[i], input[i]);
+      }
+      LaneCore::template encrypt<lanesOf<w>>(roundKeys, state);
+#pragma GCC unroll 16
+      for (std::size_t s = 0; s < w; ++s) {
+        get(pieces[s].data + offset, state, s);
+      }
     }
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < lanesOf<w>; ++i) {
-      chain[i] = LaneCore::bitwiseXor(chain[i], input[i]);
+      chain[i] = state[i];
     }
-    LaneCore::template encrypt<lanesOf<w>>(roundKeys, chain);
-#pragma GCC unroll 16
-    for (std::size_t s = 0; s < w; ++s) {
-      get(pieces[s].data + offset, chain, s);
+    // Lanes in memory held plaintext.
+    if constexpr (!LaneCore::lanesInRegisters) {
+      secureWipe(input);
     }
   }
 
