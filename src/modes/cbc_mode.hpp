@@ -202,15 +202,7 @@ struct CbcMode {
                                                                       Block& chain,
                                                                       std::uint8_t* data,
                                                                       std::size_t blocks) {
-    if constexpr (Core::blocksPerLane > 1 && std::is_same_v<SingleBlockCore<Core>, Core>) {
-      // The blocks short of a lane go through a buffer, whose chain is not
-      // theirs.
-      const Block last = blocks > 0 ? Core::load(data + (blocks - 1) * blockBytes) : chain;
-      LaneGroups<Core>::run(Chained<Keys>{roundKeys, chain}, data, data, blocks);
-      chain = last;
-    } else {
-      LaneGroups<Core>::run(Chained<Keys>{roundKeys, chain}, data, data, blocks);
-    }
+    LaneGroups<Core>::run(Chained<Keys>{roundKeys, chain}, data, data, blocks);
   }
 
   // A kept key's words into round keys that are WordKeys' values.
@@ -236,6 +228,8 @@ struct CbcMode {
                                    std::size_t blocks) const {
       CbcMode<SingleBlockCore<Core>>::decryptBlocks(roundKeys, chain, data, blocks);
     }
+    // The buffer's chain is not the blocks': the last of them is.
+    AES128_CORE_INLINE void afterBuffer(Block last) const { chain = last; }
   };
 
   template <Schedule schedule>

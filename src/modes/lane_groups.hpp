@@ -47,7 +47,8 @@ struct LaneGroups {
     tail<Core::lanes / 2>(work, input, output, lane, laneCount);
     // Blocks that do not fill a lane: through the core that takes single
     // blocks where that is another (work.single), else through a buffer of
-    // one lane, the rest of which is never read back.
+    // one lane, the rest of which is never read back; then
+    // work.afterBuffer(the last input block).
     if constexpr (Core::blocksPerLane > 1) {
       const std::size_t rest = blocks - laneCount * Core::blocksPerLane;
       const std::uint8_t* restInput = input + laneCount * laneBytes;
@@ -55,11 +56,13 @@ struct LaneGroups {
       if constexpr (!std::is_same_v<SingleBlockCore<Core>, Core>) {
         work.single(restInput, restOutput, rest);
       } else if (rest > 0) {
+        const typename Core::Block lastInput = Core::load(restInput + (rest - 1) * blockBytes);
         std::uint8_t buffer[laneBytes] = {};
         std::memcpy(buffer, restInput, rest * blockBytes);
         work.template group<1>(buffer, buffer);
         std::memcpy(restOutput, buffer, rest * blockBytes);
         secureWipe(buffer);
+        work.afterBuffer(lastInput);
       }
     }
   }

@@ -114,6 +114,7 @@ struct ManyBlocks {
         secureWipe(state);
       }
     }
+    AES128_CORE_INLINE void afterBuffer(typename Core::Block /*last*/) const {}
     // Blocks short of a lane, through the core that takes single blocks.
     AES128_CORE_INLINE void single(const std::uint8_t* input, std::uint8_t* output,
                                    std::size_t blocks) const {
