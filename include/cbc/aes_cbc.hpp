@@ -34,10 +34,9 @@
 //   aes_128_cbc_implementation() tells which one does.
 // - Built with AES_CBC_IMPLEMENTATIONS=table, the functions use the
 //   table-driven block cipher instead, on every CPU, as the block functions
-//   of cipher/rijndael.hpp then do.
-//   Its table lookups are indexed by key and data, so their timing is not
-//   constant and can leak both to an attacker who shares the machine's
-//   caches.
+//   of cipher/rijndael.hpp then do. Its table lookups are indexed by key and
+//   data, so their timing is not constant and can leak both to an attacker
+//   who shares the machine's caches.
 // - Not protected: CBC gives confidentiality only, no integrity (tampering
 //   goes unnoticed without a MAC or an AEAD mode), and needs an unpredictable
 //   IV for every message under one key. The length is not hidden. A failed
@@ -120,7 +119,8 @@ AES128_EXPORT void aes_128_cbc_encrypt_messages(
 AES128_EXPORT void aes_128_cbc_decrypt_messages(
     const aes_128_cbc_key& keys, std::span<const aes_128_cbc_message> messages) noexcept;
 
-// The implementation that the functions above, and the block functions
-// of cipher/rijndael.hpp, use on this machine, for logs and bug reports: "vaes-avx2", "aes-ni",
-// "armv8-aes", "ssse3", "neon", "bitsliced", or "table" in the table-only build. Never null.
+// The implementation that the functions above, and the block functions of
+// cipher/rijndael.hpp, use on this machine, for logs and bug reports:
+// "vaes-avx2", "aes-ni", "armv8-aes", "ssse3", "neon", "bitsliced", or
+// "table" in the table-only build. Never null.
 AES128_EXPORT const char* aes_128_cbc_implementation() noexcept;

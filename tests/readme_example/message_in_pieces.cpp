@@ -47,20 +47,26 @@ bool decryptFile(const aes_128_cbc_key& keys, std::uint8_t (&iv)[16], std::FILE*
 int main() {
   const std::uint8_t key[16] = {0x06, 0xa9, 0x21, 0x40, 0x36, 0xb8, 0xa1, 0x5b,
                                 0x51, 0x2e, 0x03, 0xd5, 0x34, 0x12, 0x00, 0x06};
-  const std::uint8_t messageIv[16] = {0x3d, 0xaf, 0xba, 0x42, 0x9d, 0x9e, 0xb4, 0x30,
-                                      0xb4, 0x22, 0xda, 0x80, 0x2c, 0x9f, 0xac, 0x41};
+  // Each message needs an IV of its own that no one can predict: a real
+  // program draws it from the system's random source and sends it along.
+  std::uint8_t messageIv[16] = {0x3d, 0xaf, 0xba, 0x42, 0x9d, 0x9e, 0xb4, 0x30,
+                                0xb4, 0x22, 0xda, 0x80, 0x2c, 0x9f, 0xac, 0x41};
   aes_128_cbc_key keys;
   aes_128_cbc_key_setup(keys, key);
 
   bool same = true;
   for (const long size : {0L, 100L, 8192L, 10000L}) {
     std::FILE* files[3] = {std::tmpfile(), std::tmpfile(), std::tmpfile()};
+    if (files[0] == nullptr || files[1] == nullptr || files[2] == nullptr) {
+      return 1;
+    }
+    ++messageIv[15];  // here, for the example, merely another IV
     for (long i = 0; i < size; ++i) {
       std::fputc(static_cast<int>(i * 7 % 256), files[0]);
     }
     std::uint8_t iv[16];
     std::rewind(files[0]);
-    std::copy(messageIv, messageIv + 16, iv);  // a fresh IV for each message
+    std::copy(messageIv, messageIv + 16, iv);
     const bool encrypted = encryptFile(keys, iv, files[0], files[1]);
     std::rewind(files[1]);
     std::copy(messageIv, messageIv + 16, iv);
