@@ -60,6 +60,18 @@ void measureKeptKey(const std::string& prefix, const KeptKey& keptKey,
           [&] { keptKey.encryptUpdate(iv, data.data(), largeLength); });
   measure(prefix + ".cbc_decrypt_update_64KiB",
           [&] { keptKey.decryptUpdate(iv, data.data(), largeLength); });
+  // The messages calls on 64 KiB: one message, and eight of 8 KiB each.
+  for (const std::size_t count : {std::size_t{1}, std::size_t{8}}) {
+    const std::uint32_t length = largeLength / static_cast<std::uint32_t>(count);
+    std::vector<std::array<std::uint8_t, aes_block_bytes>> ivs(count, benchIv);
+    std::vector<aes_128_cbc_message> messages(count);
+    for (std::size_t m = 0; m < count; ++m) {
+      messages[m] = {ivs[m].data(), data.data() + m * length, length};
+    }
+    const std::string messagesOf = "_messages_" + std::to_string(count) + "_64KiB";
+    measure(prefix + ".cbc_encrypt" + messagesOf, [&] { keptKey.encryptMessages(messages); });
+    measure(prefix + ".cbc_decrypt" + messagesOf, [&] { keptKey.decryptMessages(messages); });
+  }
   measure(prefix + ".cbc_encrypt_pkcs7_16B",
           [&] { keptKey.encryptPkcs7(iv, data.data(), aes_block_bytes - 1, aes_block_bytes); });
   measure(prefix + ".cbc_decrypt_pkcs7_16B",
@@ -71,10 +83,14 @@ struct BlockFunctions {
   aes128::BlockFunction encrypt;
   aes128::KeySetupFunction keySetupDec;
   aes128::BlockFunction decrypt;
+  aes128::BlocksFunction encryptBlocks;
+  aes128::BlocksFunction decryptBlocks;
 };
 
-// A key set-up each way, and one block each way with its array.
-void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
+// A key set-up each way, one block each way with its array, and 64 KiB of
+// blocks each way through the many-block functions, in place.
+void measureBlocks(const std::string& prefix, const BlockFunctions& functions,
+                   std::vector<std::uint8_t>& data) {
   std::array<std::uint32_t, aes_128_round_key_words> encryption{};
   std::array<std::uint32_t, aes_128_round_key_words> decryption{};
   std::array<std::uint8_t, aes_block_bytes> block{};
@@ -82,6 +98,10 @@ void measureBlocks(const std::string& prefix, const BlockFunctions& functions) {
   measure(prefix + ".key_setup_dec", [&] { functions.keySetupDec(decryption, benchKey); });
   measure(prefix + ".encrypt_block", [&] { functions.encrypt(encryption, block, block); });
   measure(prefix + ".decrypt_block", [&] { functions.decrypt(decryption, block, block); });
+  measure(prefix + ".encrypt_blocks_64KiB",
+          [&] { functions.encryptBlocks(encryption, data.data(), data.data(), largeLength); });
+  measure(prefix + ".decrypt_blocks_64KiB",
+          [&] { functions.decryptBlocks(decryption, data.data(), data.data(), largeLength); });
 }
 
 }  // namespace
@@ -93,14 +113,18 @@ int main() {
     if (implementation->supported()) {
       measureBlocks(implementation->name,
                     {implementation->keySetupEnc, implementation->encryptBlock,
-                     implementation->keySetupDec, implementation->decryptBlock});
+                     implementation->keySetupDec, implementation->decryptBlock,
+                     implementation->encryptBlocks, implementation->decryptBlocks},
+                    data);
       measureCbc(implementation->name, implementation->encrypt, implementation->decrypt, data);
       measureKeptKey(implementation->name, ImplementationKeptKey(*implementation), data);
     }
   }
   const std::string publicPrefix = std::string("public-") + aes_128_cbc_implementation();
   measureBlocks(publicPrefix,
-                {rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec, rijndaelDecrypt});
+                {rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec, rijndaelDecrypt,
+                 rijndaelEncryptBlocks, rijndaelDecryptBlocks},
+                data);
   measureCbc(publicPrefix, aes_128_cbc_encrypt, aes_128_cbc_decrypt, data);
   measureKeptKey(publicPrefix, PublicKeptKey(), data);
   aes_128_cbc_key keys{};

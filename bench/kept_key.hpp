@@ -34,6 +34,12 @@ class ImplementationKeptKey {
   std::int64_t decryptPkcs7(BenchIv iv, std::uint8_t* data, std::uint32_t length) const {
     return implementation_.decryptPkcs7(aes128::ConstWords(keys_.decryption), iv, data, length);
   }
+  void encryptMessages(std::span<const aes_128_cbc_message> messages) const {
+    implementation_.encryptMessages(aes128::ConstWords(keys_.encryption), messages);
+  }
+  void decryptMessages(std::span<const aes_128_cbc_message> messages) const {
+    implementation_.decryptMessages(aes128::ConstWords(keys_.decryption), messages);
+  }
 
  private:
   const aes128::Implementation& implementation_;
@@ -56,6 +62,12 @@ class PublicKeptKey {
   }
   std::int64_t decryptPkcs7(BenchIv iv, std::uint8_t* data, std::uint32_t length) const {
     return aes_128_cbc_decrypt_pkcs7(keys_, iv, data, length);
+  }
+  void encryptMessages(std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_encrypt_messages(keys_, messages);
+  }
+  void decryptMessages(std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_decrypt_messages(keys_, messages);
   }
 
  private:

@@ -17,13 +17,18 @@
 // - with fewer than 16 bytes the calls also accept a null buffer;
 // - with a kept key, the whole blocks encrypted as two updates cut at a
 //   block boundary the length field also picks give the same ciphertext and
-//   leave its last block in the IV, and decrypt back the same way; the
+//   leave its last block in the IV, and decrypt back the same way; the two
+//   pieces as two messages, each from the IV, encrypted together give the
+//   reference model's ciphertext of each, and decrypt back; the
 //   first `length` bytes padded by the PKCS#7 call give the reference
 //   model's ciphertext of the padded bytes, and decrypt back to them with
 //   their length;
 // - the block functions' key set-ups give the reference schedules' words,
 //   and the IV, as a block, enciphers in place to the reference model's
-//   block and deciphers back.
+//   block and deciphers back;
+// - the many-block functions encipher the whole blocks of the length into
+//   another buffer, each the reference model's block, leave the bytes after
+//   them and the guards alone, and decipher them back in place.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -156,6 +161,14 @@ struct ImplementationKeptKey {
                             std::uint32_t length) const {
     return implementation.decryptPkcs7(aes128::ConstWords(keys.decryption), iv, data, length);
   }
+  void encryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    implementation.encryptMessages(aes128::ConstWords(keys.encryption), messages);
+  }
+  void decryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    implementation.decryptMessages(aes128::ConstWords(keys.decryption), messages);
+  }
 };
 
 struct PublicKeptKey {
@@ -175,6 +188,14 @@ struct PublicKeptKey {
   std::int64_t decryptPkcs7(const aes_128_cbc_key& keys, Iv iv, std::uint8_t* data,
                             std::uint32_t length) const {
     return aes_128_cbc_decrypt_pkcs7(keys, iv, data, length);
+  }
+  void encryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_encrypt_messages(keys, messages);
+  }
+  void decryptMessages(const aes_128_cbc_key& keys,
+                       std::span<const aes_128_cbc_message> messages) const {
+    aes_128_cbc_decrypt_messages(keys, messages);
   }
 };
 
@@ -204,6 +225,32 @@ void checkKeptKey(const KeptKey& calls, const aes_128_cbc_key& keys,
   twoUpdates(&KeptKey::decryptUpdate);
   require(name, "decryption of two updates", plaintext.first(wholeBytes), data);
 
+  // The same pieces as two messages, each from the IV, together.
+  std::vector<std::uint8_t> expectedSecond(whole.begin() + static_cast<std::ptrdiff_t>(cutBytes),
+                                           whole.end());
+  reference::cbcEncrypt(key, iv, expectedSecond);
+  std::array<std::array<std::uint8_t, ivBytes>, 2> ivs{};
+  const std::array<aes_128_cbc_message, 2> messages{
+      {{ivs[0].data(), data.data(), static_cast<std::uint32_t>(cutBytes)},
+       {ivs[1].data(), data.data() + cutBytes, static_cast<std::uint32_t>(wholeBytes - cutBytes)}}};
+  const auto resetIvs = [&] {
+    for (auto& each : ivs) {
+      std::ranges::copy(iv, each.begin());
+    }
+  };
+  resetIvs();
+  calls.encryptMessages(keys, messages);
+  require(name, "first message against the reference model", expected.first(cutBytes),
+          std::span(data).first(cutBytes));
+  require(name, "second message against the reference model", expectedSecond,
+          std::span(data).subspan(cutBytes));
+  require(name, "IV of the second message",
+          expectedSecond.empty() ? iv : std::span<const std::uint8_t>(expectedSecond).last(ivBytes),
+          ivs[1]);
+  resetIvs();
+  calls.decryptMessages(keys, messages);
+  require(name, "decryption of the messages", plaintext.first(wholeBytes), data);
+
   const std::size_t paddedBytes = (length / aes_block_bytes + 1) * aes_block_bytes;
   const std::span<const std::uint8_t> message = plaintext.first(length);
   std::vector<std::uint8_t> padded(message.begin(), message.end());
@@ -230,13 +277,39 @@ struct BlockFunctions {
   aes128::BlockFunction encrypt;
   aes128::KeySetupFunction keySetupDec;
   aes128::BlockFunction decrypt;
+  aes128::BlocksFunction encryptBlocks;
+  aes128::BlocksFunction decryptBlocks;
 };
+
+// The many-block functions over the data's whole blocks, from one buffer
+// into another and back in place: each block the reference model's, the
+// bytes after them and the guards untouched. `expected` is the data with its
+// whole blocks enciphered one by one by the reference model.
+void checkManyBlocks(const BlockFunctions& functions,
+                     std::span<const std::uint32_t, aes_128_round_key_words> encryption,
+                     std::span<const std::uint32_t, aes_128_round_key_words> decryption,
+                     std::span<const std::uint8_t> plaintext, std::uint32_t length,
+                     std::span<const std::uint8_t> expected) {
+  GuardedBuffer output(plaintext);
+  functions.encryptBlocks(encryption, plaintext.data(), output.data().data(), length);
+  output.requireGuardsIntact(functions.name, "guard bytes after the many-block encryption");
+  require(functions.name, "many blocks against the reference model", expected, output.data());
+  functions.decryptBlocks(decryption, output.data().data(), output.data().data(), length);
+  output.requireGuardsIntact(functions.name, "guard bytes after the many-block decryption");
+  require(functions.name, "many blocks decrypted after encryption", plaintext, output.data());
+  if (length < aes_block_bytes) {
+    functions.encryptBlocks(encryption, nullptr, nullptr, length);
+    functions.decryptBlocks(decryption, nullptr, nullptr, length);
+  }
+}
 
 // The key set-ups against the reference schedule, and one block, in place,
 // through both directions. One block an input: the CBC checks take the
 // length, and each block here costs the slow implementations dearly.
 void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, keyBytes> key,
-                 std::span<const std::uint8_t, aes_block_bytes> input) {
+                 std::span<const std::uint8_t, aes_block_bytes> input,
+                 std::span<const std::uint8_t> plaintext, std::uint32_t length,
+                 std::span<const std::uint8_t> expectedBlocks) {
   using RoundKeys = std::array<std::uint32_t, aes_128_round_key_words>;
   RoundKeys encryption{};
   RoundKeys decryption{};
@@ -257,6 +330,7 @@ void checkBlocks(const BlockFunctions& functions, std::span<const std::uint8_t, 
           block);
   functions.decrypt(decryption, block, block);
   require(functions.name, "block decrypted after encryption", input, block);
+  checkManyBlocks(functions, encryption, decryption, plaintext, length, expectedBlocks);
 }
 
 }  // namespace
@@ -277,6 +351,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
       plaintext.first(length / aes_block_bytes * aes_block_bytes);
   std::vector<std::uint8_t> expected(wholeBlocks.begin(), wholeBlocks.end());
   reference::cbcEncrypt(key, iv, expected);
+  std::vector<std::uint8_t> expectedBlocks(plaintext.begin(), plaintext.end());
+  for (std::size_t at = 0; at < wholeBlocks.size(); at += aes_block_bytes) {
+    const auto block = reference::encryptBlock(
+        key, std::span<const std::uint8_t, aes_block_bytes>(&plaintext[at], aes_block_bytes));
+    std::ranges::copy(block, expectedBlocks.begin() + static_cast<std::ptrdiff_t>(at));
+  }
 
   aes_128_cbc_key keys{};
   aes_128_cbc_key_setup(keys, key);
@@ -287,8 +367,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
       checkKeptKey(ImplementationKeptKey{*implementation}, keys, key, iv, plaintext, length,
                    lengthField, expected);
       checkBlocks({implementation->name, implementation->keySetupEnc, implementation->encryptBlock,
-                   implementation->keySetupDec, implementation->decryptBlock},
-                  key, iv);
+                   implementation->keySetupDec, implementation->decryptBlock,
+                   implementation->encryptBlocks, implementation->decryptBlocks},
+                  key, iv, plaintext, length, expectedBlocks);
     }
   }
   checkCbc("public functions", aes_128_cbc_encrypt, aes_128_cbc_decrypt, key, iv, plaintext, length,
@@ -296,7 +377,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   checkKeptKey(PublicKeptKey{}, keys, key, iv, plaintext, length, lengthField, expected);
   aes_128_cbc_key_wipe(keys);
   checkBlocks({"public functions", rijndaelKeySetupEnc, rijndaelEncrypt, rijndaelKeySetupDec,
-               rijndaelDecrypt},
-              key, iv);
+               rijndaelDecrypt, rijndaelEncryptBlocks, rijndaelDecryptBlocks},
+              key, iv, plaintext, length, expectedBlocks);
   return 0;
 }

@@ -24,6 +24,7 @@ namespace {
 using aes128::Implementation;
 using test_support::bigEndianBytes;
 using test_support::Block;
+using test_support::Bytes;
 using test_support::sameBytes;
 using test_support::SeededRandom;
 using test_support::toHex;
@@ -95,15 +96,19 @@ struct BlockDirection {
   // The public functions of that direction.
   decltype(&rijndaelKeySetupEnc) publicKeySetup;
   decltype(&rijndaelEncrypt) publicTransform;
+  // Many blocks at once.
+  aes128::BlocksFunction Implementation::*transformBlocks;
 
   friend void PrintTo(const BlockDirection& param, std::ostream* out) { *out << param.name; }
 };
 
 constexpr std::array<BlockDirection, 2> directions{{
     {"Encrypt", &Implementation::keySetupEnc, &Implementation::encryptBlock,
-     reference::encryptBlock, reference::encryptWithWords, rijndaelKeySetupEnc, rijndaelEncrypt},
+     reference::encryptBlock, reference::encryptWithWords, rijndaelKeySetupEnc, rijndaelEncrypt,
+     &Implementation::encryptBlocks},
     {"Decrypt", &Implementation::keySetupDec, &Implementation::decryptBlock,
-     reference::decryptBlock, reference::decryptWithWords, rijndaelKeySetupDec, rijndaelDecrypt},
+     reference::decryptBlock, reference::decryptWithWords, rijndaelKeySetupDec, rijndaelDecrypt,
+     &Implementation::decryptBlocks},
 }};
 
 class BlockFunction
@@ -170,6 +175,41 @@ TEST_P(BlockFunction, TakeAnyWordsInTheDocumentedLayout) {
     EXPECT_TRUE(
         sameBytes("input " + toHex(input) + ", words " + std::to_string(roundKeys[0]) + "...",
                   expected, produced));
+  }
+}
+
+// Each whole block of a buffer as one block call makes it, in place or into
+// another buffer, at any offset; every block count up to 40 (groups and each
+// tail of every core, twice over); the partial block after them and the
+// rest of the output untouched.
+TEST_P(BlockFunction, ManyBlocksEqualOneBlockCalls) {
+  const auto& [direction, implementation] = GetParam();
+  SKIP_UNSUPPORTED(implementation);
+  SeededRandom random;
+  RoundKeys roundKeys;
+  (implementation->*direction.keySetup)(roundKeys, random.block());
+  const aes128::BlocksFunction many = implementation->*direction.transformBlocks;
+  many(roundKeys, nullptr, nullptr, static_cast<std::uint32_t>(random.upTo(aes_block_bytes - 1)));
+  constexpr std::size_t maxBlocks = 40;
+  for (std::size_t blocks = 0; blocks <= maxBlocks; ++blocks) {
+    const auto length =
+        static_cast<std::uint32_t>(blocks * aes_block_bytes + random.upTo(aes_block_bytes - 1));
+    const std::size_t offset = random.upTo(aes_block_bytes);
+    const bool inPlace = random.upTo(1) == 0;
+    const Bytes input = random.bytes(offset + length + aes_block_bytes);
+    Bytes output = inPlace ? input : random.bytes(input.size());
+    Bytes expected = output;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const std::size_t at = offset + b * aes_block_bytes;
+      (implementation->*direction.transform)(
+          roundKeys, std::span<const std::uint8_t, aes_block_bytes>(&input[at], aes_block_bytes),
+          std::span<std::uint8_t, aes_block_bytes>(&expected[at], aes_block_bytes));
+    }
+    many(roundKeys, (inPlace ? output : input).data() + offset, output.data() + offset, length);
+    EXPECT_TRUE(sameBytes(std::to_string(blocks) + " blocks, length " + std::to_string(length) +
+                              ", offset " + std::to_string(offset) +
+                              (inPlace ? ", in place" : ", out of place"),
+                          expected, output));
   }
 }
 

@@ -1,13 +1,14 @@
 // Shows whether an implementation's branches and memory addresses depend on
 // key, IV or data. Under valgrind's memcheck, all three are marked undefined
 // before one CBC encryption and one decryption of 4 KiB; or before the block
-// functions' key set-ups and the encryption and decryption of 256 blocks; or
-// before the key set-ups of a kept key, the updates of 4 KiB each way and
-// the PKCS#7 calls: memcheck then reports each conditional jump and each
-// address computed from them. Nothing of the (undefined) result is looked at
-// afterwards but the lengths the PKCS#7 calls return, which are declassified
-// first (marked defined), as a caller does once the ciphertext is
-// authenticated.
+// functions' key set-ups, the encryption and decryption of 256 blocks one at
+// a time, then all at once through the many-block functions; or before the
+// key set-ups of a kept key, the updates of 4 KiB each way, the PKCS#7 calls
+// and the messages calls: memcheck then reports each conditional jump and
+// each address computed from them. Nothing of the (undefined) result is
+// looked at afterwards but the lengths the PKCS#7 calls return, which are
+// declassified first (marked defined), as a caller does once the ciphertext
+// is authenticated.
 // The program prints the count of reports drawn by those calls alone: a
 // static C library draws some of its own at start-up and exit.
 //
@@ -33,6 +34,7 @@
 #include <span>
 #include <vector>
 
+#include "cbc/aes_cbc.hpp"
 #include "choice/choice.hpp"
 
 int main(int argc, char** argv) {
@@ -69,6 +71,15 @@ int main(int argc, char** argv) {
           std::array<std::uint8_t, 16> chain = iv;
           implementation->encryptUpdate(encryption, chain, data.data(), length);
           implementation->decryptUpdate(decryption, iv, data.data(), length);
+          // Three messages of unequal lengths, each with a copy of the IV.
+          std::array<std::array<std::uint8_t, 16>, 3> ivs{iv, iv, iv};
+          const std::array<aes_128_cbc_message, 3> messages{
+              {{ivs[0].data(), data.data(), 1024},
+               {ivs[1].data(), data.data() + 1024, 512},
+               {ivs[2].data(), data.data() + 1536, 2560}}};
+          implementation->encryptMessages(encryption, messages);
+          ivs = {iv, iv, iv};
+          implementation->decryptMessages(decryption, messages);
           std::uint32_t padded =
               implementation->encryptPkcs7(encryption, chain, data.data(), length - 1, length);
           VALGRIND_MAKE_MEM_DEFINED(&padded, sizeof padded);
@@ -82,6 +93,9 @@ int main(int argc, char** argv) {
             implementation->encryptBlock(encryption, block, block);
             implementation->decryptBlock(decryption, block, block);
           }
+          const auto length = static_cast<std::uint32_t>(data.size());
+          implementation->encryptBlocks(encryption, data.data(), data.data(), length);
+          implementation->decryptBlocks(decryption, data.data(), data.data(), length);
         }
       }
       std::printf("reports: %u\n", VALGRIND_COUNT_ERRORS - before);

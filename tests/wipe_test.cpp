@@ -1,10 +1,11 @@
 // Whether a call leaves key material or plaintext behind on the stack: the
 // stack below the caller's frame is painted, the CBC functions, the block
 // functions (both key set-ups, then each block encrypted and decrypted) or
-// the updates with a kept key run on a known message, and what they left
-// there is searched for every 16-byte window of the implementation's round
-// keys, in the form its core holds them and as the block functions' words,
-// and for every plaintext block.
+// the many-block functions (both key set-ups, then all blocks each way) or
+// the calls with a kept key (updates, messages) run on a known message, and
+// what they left there is searched for every 16-byte window of the
+// implementation's round keys, in the form its core holds them and as the
+// block functions' words, and for every plaintext block.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cbc/aes_cbc.hpp"
 #include "choice/choice.hpp"
 #include "support/test_support.hpp"
 
@@ -107,6 +109,14 @@ void blockCalls(const Implementation& implementation, Inputs& inputs) {
   }
 }
 
+void manyBlockCalls(const Implementation& implementation, Inputs& inputs) {
+  implementation.keySetupEnc(inputs.encryption, inputs.key);
+  implementation.keySetupDec(inputs.decryption, inputs.key);
+  const auto length = static_cast<std::uint32_t>(inputs.data.size());
+  implementation.encryptBlocks(inputs.encryption, inputs.data.data(), inputs.data.data(), length);
+  implementation.decryptBlocks(inputs.decryption, inputs.data.data(), inputs.data.data(), length);
+}
+
 void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
   implementation.keySetupEnc(inputs.encryption, inputs.key);
   implementation.keySetupDec(inputs.decryption, inputs.key);
@@ -115,6 +125,16 @@ void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
   Block decryptionIv = inputs.iv;
   implementation.encryptUpdate(inputs.encryption, encryptionIv, inputs.data.data(), length);
   implementation.decryptUpdate(inputs.decryption, decryptionIv, inputs.data.data(), length);
+  // The messages calls, on three messages of unequal lengths.
+  std::array<Block, 3> ivs{inputs.iv, inputs.iv, inputs.iv};
+  std::uint8_t* data = inputs.data.data();
+  const std::array<aes_128_cbc_message, 3> messages{
+      {{ivs[0].data(), data, 5 * 16},
+       {ivs[1].data(), data + 5 * 16, 12 * 16},
+       {ivs[2].data(), data + 17 * 16, length - 17 * 16}}};
+  implementation.encryptMessages(inputs.encryption, messages);
+  ivs = {inputs.iv, inputs.iv, inputs.iv};
+  implementation.decryptMessages(inputs.decryption, messages);
 }
 
 [[gnu::noinline]] void runCalls(const Implementation& implementation, const Calls& calls,
@@ -199,6 +219,7 @@ INSTANTIATE_TEST_SUITE_P(Aes128, Wipe,
                          ::testing::Combine(test_support::allImplementations(),
                                             ::testing::Values(Calls{"cbc", cbcCalls},
                                                               Calls{"block", blockCalls},
+                                                              Calls{"many", manyBlockCalls},
                                                               Calls{"kept", keptKeyCalls})),
                          test_support::NameOfParam{});
 

@@ -100,6 +100,25 @@ AES128_EXPORT std::int64_t aes_128_cbc_decrypt_pkcs7(const aes_128_cbc_key& keys
                                                      std::uint8_t* data,
                                                      std::uint32_t length) noexcept;
 
+// Independent messages under one key, each with its own 16-byte IV, which
+// the call advances as the update calls do, processed together: a call over
+// many messages costs less than an update call for each, as far as the
+// implementation can work on several messages at once (encryption, whose
+// blocks within one message wait for each other). Any lengths (the trailing
+// length % 16 bytes of each are neither read nor written; data may be null
+// below 16), any count; an empty span does nothing. Messages must not share
+// bytes, neither data nor IVs: the result is undefined where they do.
+struct aes_128_cbc_message {
+  std::uint8_t* iv;
+  std::uint8_t* data;
+  std::uint32_t length;
+};
+
+AES128_EXPORT void aes_128_cbc_encrypt_messages(
+    const aes_128_cbc_key& keys, std::span<const aes_128_cbc_message> messages) noexcept;
+AES128_EXPORT void aes_128_cbc_decrypt_messages(
+    const aes_128_cbc_key& keys, std::span<const aes_128_cbc_message> messages) noexcept;
+
 // The implementation that the functions above, and the block functions of
 // cipher/rijndael.hpp, use on this machine, for logs and bug reports:
 // "vaes-avx2", "aes-ni", "armv8-aes", "ssse3", "neon", "bitsliced", or

@@ -36,8 +36,9 @@ struct AesNiCore {
   using Lane = __m128i;
   static constexpr std::size_t blocksPerLane = 1;
   static constexpr bool lanesInRegisters = true;
-  // Decryption blocks do not depend on each other, so eight go through the
-  // rounds together and the processor overlaps their instructions.
+  // Blocks that do not depend on each other (decryption's, the many-block
+  // functions') go through the rounds eight together, and the processor
+  // overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   // Encryption is serial; two blocks to an iteration of its loop halve the
   // loop's own instructions, which are a quarter of a block's here.
@@ -119,32 +120,48 @@ struct AesNiCore {
     return _mm_aesenclast_si128(state, roundKey<roundKeyCount - 1>(roundKeys));
   }
 
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decryptRound(__m128i (&state)[n], __m128i key) {
+  // A round of either direction on n independent blocks: AESENC or AESDEC.
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(__m128i (&state)[n], __m128i key) {
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
-      lane = _mm_aesdec_si128(lane, key);
+      lane = schedule == Schedule::encryption ? _mm_aesenc_si128(lane, key)
+                                              : _mm_aesdec_si128(lane, key);
     }
   }
 
-  template <std::size_t n, typename Keys, std::size_t... r>
-  AES128_CORE_INLINE static void decryptRounds(const Keys& roundKeys, __m128i (&state)[n],
-                                               std::index_sequence<r...> /*rounds*/) {
-    (decryptRound(state, roundKey<r + 1>(roundKeys)), ...);
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, __m128i (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, roundKey<r + 1>(roundKeys)), ...);
   }
 
-  template <std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m128i (&state)[n]) {
+  // n independent blocks through the cipher or the inverse cipher together,
+  // so that the processor overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& expandedKeys, __m128i (&state)[n]) {
     const Keys& roundKeys = readAgain(expandedKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
       lane = _mm_xor_si128(lane, roundKey<0>(roundKeys));
     }
-    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    const __m128i lastKey = roundKey<roundKeyCount - 1>(roundKeys);
 #pragma GCC unroll 8
     for (__m128i& lane : state) {
-      lane = _mm_aesdeclast_si128(lane, roundKey<roundKeyCount - 1>(roundKeys));
+      lane = schedule == Schedule::encryption ? _mm_aesenclast_si128(lane, lastKey)
+                                              : _mm_aesdeclast_si128(lane, lastKey);
     }
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, __m128i (&state)[n]) {
+    throughRounds<Schedule::encryption>(roundKeys, state);
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, __m128i (&state)[n]) {
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

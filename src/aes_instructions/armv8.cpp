@@ -49,8 +49,9 @@ struct Armv8AesCore {
   using Lane = uint8x16_t;
   static constexpr std::size_t blocksPerLane = 1;
   static constexpr bool lanesInRegisters = true;
-  // Decryption blocks do not depend on each other, so eight go through the
-  // rounds together and the processor overlaps their instructions.
+  // Blocks that do not depend on each other (decryption's, the many-block
+  // functions') go through the rounds eight together, and the processor
+  // overlaps their instructions.
   static constexpr std::size_t lanes = 8;
   static constexpr bool unrollEncryption = false;
   // AESIMC.
@@ -139,28 +140,47 @@ struct Armv8AesCore {
     return veorq_u8(state, roundKey<roundKeyCount - 1>(roundKeys));
   }
 
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decryptRound(uint8x16_t (&state)[n], uint8x16_t key) {
+  // AESE with AESMC, or AESD with AESIMC, on n independent blocks, and the
+  // last round's AESE or AESD before the plain XOR.
+  template <Schedule schedule>
+  AES128_CORE_INLINE static uint8x16_t substitute(uint8x16_t state, uint8x16_t key) {
+    return schedule == Schedule::encryption ? vaeseq_u8(state, key) : vaesdq_u8(state, key);
+  }
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(uint8x16_t (&state)[n], uint8x16_t key) {
 #pragma GCC unroll 8
     for (uint8x16_t& lane : state) {
-      lane = vaesimcq_u8(vaesdq_u8(lane, key));
+      lane = schedule == Schedule::encryption ? vaesmcq_u8(substitute<schedule>(lane, key))
+                                              : vaesimcq_u8(substitute<schedule>(lane, key));
     }
   }
 
-  template <std::size_t n, typename Keys, std::size_t... r>
-  AES128_CORE_INLINE static void decryptRounds(const Keys& roundKeys, uint8x16_t (&state)[n],
-                                               std::index_sequence<r...> /*rounds*/) {
-    (decryptRound(state, roundKey<r>(roundKeys)), ...);
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, uint8x16_t (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, roundKey<r>(roundKeys)), ...);
+  }
+
+  // n independent blocks through the cipher or the inverse cipher together,
+  // so that the processor overlaps their instructions.
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+#pragma GCC unroll 8
+    for (uint8x16_t& lane : state) {
+      lane = veorq_u8(substitute<schedule>(lane, roundKey<roundKeyCount - 2>(roundKeys)),
+                      roundKey<roundKeyCount - 1>(roundKeys));
+    }
+  }
+
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
+    throughRounds<Schedule::encryption>(roundKeys, state);
   }
 
   template <std::size_t n, typename Keys>
   AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, uint8x16_t (&state)[n]) {
-    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
-#pragma GCC unroll 8
-    for (uint8x16_t& lane : state) {
-      lane = veorq_u8(vaesdq_u8(lane, roundKey<roundKeyCount - 2>(roundKeys)),
-                      roundKey<roundKeyCount - 1>(roundKeys));
-    }
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

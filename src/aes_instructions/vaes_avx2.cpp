@@ -1,12 +1,13 @@
 // CBC with VAES on 256-bit AVX registers, x86-64 only. VAESDEC and
 // VAESDECLAST compute AESDEC and AESDECLAST (aes_instructions/aesni_core.hpp) on
 // each 128-bit half of a register independently, each half with the round
-// key in the same half of the key operand: one instruction takes two blocks
-// through a round. Decryption blocks are independent, so this core's lane is
-// a register of two blocks, and sixteen blocks go through the rounds together
-// in eight of them, twice the blocks per instruction of the AES-NI core.
-// Encryption is serial, so wider registers cannot speed it up: it is the
-// AES-NI core's. The instructions are those of AES-NI on wider registers, and
+// key in the same half of the key operand (VAESENC and VAESENCLAST likewise):
+// one instruction takes two blocks through a round. Where blocks are
+// independent (CBC decryption, the many-block functions), this core's lane
+// is a register of two blocks, and sixteen blocks go through the rounds
+// together in eight of them, twice the blocks per instruction of the AES-NI
+// core. CBC encryption is serial, so wider registers cannot speed it up: it
+// is the AES-NI core's. The instructions are those of AES-NI on wider registers, and
 // as there, no lookup depends on key or data, and no branch on anything but
 // the length.
 //
@@ -75,34 +76,50 @@ struct VaesAvx2Core : AesNiCore {
     return _mm256_broadcastsi128_si256(roundKey<r>(roundKeys));
   }
 
-  template <std::size_t n>
-  AES128_CORE_INLINE static void decryptRound(__m256i (&state)[n], __m256i key) {
+  // A round of either direction on n lanes.
+  // cppcheck-suppress duplInheritedMember ; on this core's lanes
+  template <Schedule schedule, std::size_t n>
+  AES128_CORE_INLINE static void round(__m256i (&state)[n], __m256i key) {
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
-      pair = _mm256_aesdec_epi128(pair, key);
+      pair = schedule == Schedule::encryption ? _mm256_aesenc_epi128(pair, key)
+                                              : _mm256_aesdec_epi128(pair, key);
     }
   }
 
-  template <std::size_t n, typename Keys, std::size_t... r>
-  AES128_CORE_INLINE static void decryptRounds(const Keys& roundKeys, __m256i (&state)[n],
-                                               std::index_sequence<r...> /*rounds*/) {
-    (decryptRound(state, inBothHalves<r + 1>(roundKeys)), ...);
+  // cppcheck-suppress duplInheritedMember ; as above
+  template <Schedule schedule, std::size_t n, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void rounds(const Keys& roundKeys, __m256i (&state)[n],
+                                        std::index_sequence<r...> /*rounds*/) {
+    (round<schedule>(state, inBothHalves<r + 1>(roundKeys)), ...);
   }
 
-  template <std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void decrypt(const Keys& expandedKeys, __m256i (&state)[n]) {
+  // cppcheck-suppress duplInheritedMember ; as above
+  template <Schedule schedule, std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void throughRounds(const Keys& expandedKeys, __m256i (&state)[n]) {
     const Keys& roundKeys = readAgain(expandedKeys);
     const __m256i firstKey = inBothHalves<0>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
       pair = _mm256_xor_si256(pair, firstKey);
     }
-    decryptRounds(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
+    rounds<schedule>(roundKeys, state, std::make_index_sequence<roundKeyCount - 2>{});
     const __m256i lastKey = inBothHalves<roundKeyCount - 1>(roundKeys);
 #pragma GCC unroll 8
     for (__m256i& pair : state) {
-      pair = _mm256_aesdeclast_epi128(pair, lastKey);
+      pair = schedule == Schedule::encryption ? _mm256_aesenclast_epi128(pair, lastKey)
+                                              : _mm256_aesdeclast_epi128(pair, lastKey);
     }
+  }
+
+  using AesNiCore::encrypt;
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, __m256i (&state)[n]) {
+    throughRounds<Schedule::encryption>(roundKeys, state);
+  }
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void decrypt(const Keys& roundKeys, __m256i (&state)[n]) {
+    throughRounds<Schedule::decryption>(roundKeys, state);
   }
 };
 

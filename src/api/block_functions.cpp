@@ -32,3 +32,15 @@ void rijndaelDecrypt(std::span<const std::uint32_t, aes_128_round_key_words> rou
                      std::span<std::uint8_t, aes_block_bytes> output) noexcept {
   aes128::chosen().decryptBlock(roundKeys, input, output);
 }
+
+void rijndaelEncryptBlocks(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                           const std::uint8_t* input, std::uint8_t* output,
+                           std::uint32_t length) noexcept {
+  aes128::chosen().encryptBlocks(roundKeys, input, output, length);
+}
+
+void rijndaelDecryptBlocks(std::span<const std::uint32_t, aes_128_round_key_words> roundKeys,
+                           const std::uint8_t* input, std::uint8_t* output,
+                           std::uint32_t length) noexcept {
+  aes128::chosen().decryptBlocks(roundKeys, input, output, length);
+}

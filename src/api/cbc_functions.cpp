@@ -60,6 +60,16 @@ std::int64_t aes_128_cbc_decrypt_pkcs7(const aes_128_cbc_key& keys,
   return aes128::chosen().decryptPkcs7(aes128::ConstWords(keys.decryption), iv, data, length);
 }
 
+void aes_128_cbc_encrypt_messages(const aes_128_cbc_key& keys,
+                                  std::span<const aes_128_cbc_message> messages) noexcept {
+  aes128::chosen().encryptMessages(aes128::ConstWords(keys.encryption), messages);
+}
+
+void aes_128_cbc_decrypt_messages(const aes_128_cbc_key& keys,
+                                  std::span<const aes_128_cbc_message> messages) noexcept {
+  aes128::chosen().decryptMessages(aes128::ConstWords(keys.decryption), messages);
+}
+
 const char* aes_128_cbc_implementation() noexcept {
   return aes128::chosen().name;
 }

@@ -82,9 +82,14 @@ struct BitslicedCore {
   using RoundKeys =
       std::conditional_t<schedule == Schedule::encryption, std::array<Block<Word>, roundKeyCount>,
                          std::array<Planes<Word>, roundKeyCount>>;
+  // The round keys of groups, in either direction: the cipher's own, each
+  // in every block of a group (decryption's RoundKeys).
+  template <Schedule>
+  using LaneKeys = std::array<Planes<Word>, roundKeyCount>;
   using Block = bitsliced::Block<Word>;
   using Key = Block;
-  // A group is the core's lane, and it decrypts one at a time.
+  // A group is the core's lane, and it goes through the cipher one at a
+  // time.
   using Lane = Group<Word>;
   static constexpr std::size_t blocksPerLane = groupBlocks<Word>;
   static constexpr std::size_t lanes = 1;
@@ -92,7 +97,8 @@ struct BitslicedCore {
   static constexpr bool unrollEncryption = false;
   // Round keys go into the coordinates of their rounds as they are placed; a
   // single block decrypts in a one-block state, not as a group.
-  static constexpr CoreHooks hooks{.place = true, .decryptBytes = true, .fromWords = true};
+  static constexpr CoreHooks hooks{
+      .place = true, .decryptBytes = true, .fromWords = true, .laneKeys = true};
 
   static Block load(const std::uint8_t* bytes) { return bitsliced::load<Word, 1>(bytes); }
   static void store(std::uint8_t* bytes, const Block& block) {
@@ -103,6 +109,20 @@ struct BitslicedCore {
   static State<Word, n> bitwiseXor(State<Word, n> a, const State<Word, n>& b) {
     xorInto(a, b);
     return a;
+  }
+  // Block k of a group from bytes and back, for groups of blocks of
+  // different messages.
+  static void putBlock(Lane& lane, std::size_t k, const std::uint8_t* bytes) {
+#pragma GCC unroll 4
+    for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
+      lane[q * blocksPerLane + k] = loadLittleEndian<Word>(bytes + q * sizeof(Word));
+    }
+  }
+  static void getBlock(std::uint8_t* bytes, const Lane& lane, std::size_t k) {
+#pragma GCC unroll 4
+    for (std::size_t q = 0; q < wordsPerBlock<Word>; ++q) {
+      storeLittleEndian(bytes + q * sizeof(Word), lane[q * blocksPerLane + k]);
+    }
   }
   static Lane loadLane(const std::uint8_t* bytes) {
     return bitsliced::load<Word, blocksPerLane>(bytes);
@@ -230,10 +250,20 @@ struct BitslicedCore {
     placeWords<schedule>(words, roundKeys, std::make_index_sequence<roundKeyCount>{});
   }
 
-  template <Schedule schedule, std::size_t... round>
-  static void placeWords(const std::uint32_t* words, RoundKeys<schedule>& roundKeys,
+  // The words of either schedule into the round keys of groups, for the
+  // many-block functions and the messages calls.
+  template <Schedule schedule>
+  [[gnu::flatten, gnu::noinline]] static void laneKeysFromWords(const std::uint32_t* words,
+                                                                LaneKeys<schedule>& roundKeys) {
+    placeWords<schedule, Schedule::decryption>(words, roundKeys,
+                                               std::make_index_sequence<roundKeyCount>{});
+  }
+
+  // The round keys of `schedule`'s words, placed as `placement` places them.
+  template <Schedule schedule, Schedule placement = schedule, typename Keys, std::size_t... round>
+  static void placeWords(const std::uint32_t* words, Keys& roundKeys,
                          std::index_sequence<round...> /*rounds*/) {
-    (place<schedule, round>(roundKeys, keyOfWords<schedule, round>(words)), ...);
+    (place<placement, round>(roundKeys, keyOfWords<schedule, round>(words)), ...);
   }
 
   template <Schedule schedule, std::size_t round>
@@ -271,17 +301,22 @@ struct BitslicedCore {
 
   // --- Encryption ----------------------------------------------------------
 
-  template <std::size_t round>
-  static void encryptRound(Block& state, const Block& key) {
-    state = blockOf(subBytes(planesOf(state)));
+  // A round on a one-block state, or on the eight planes of a group.
+  template <std::size_t round, typename State>
+  static void encryptRound(State& state, const State& key) {
+    if constexpr (std::is_same_v<State, Planes<Word>>) {
+      state = subBytes(state);
+    } else {
+      state = blockOf(subBytes(planesOf(state)));
+    }
     if constexpr (round < roundKeyCount - 1) {
       mixColumns<round>(state);
     }
     xorInto(state, key);
   }
 
-  template <typename Keys, std::size_t... r>
-  static void encryptRounds(Block& state, const Keys& keys, std::index_sequence<r...> /*rounds*/) {
+  template <typename State, typename Keys, std::size_t... r>
+  static void encryptRounds(State& state, const Keys& keys, std::index_sequence<r...> /*rounds*/) {
     (encryptRound<r + 1>(state, roundKey<r + 1>(keys)), ...);
   }
 
@@ -296,6 +331,24 @@ struct BitslicedCore {
     // Ten skipped ShiftRows: two to make up.
     shiftRowsTwice<Word, 1>(words);
     return words;
+  }
+
+  // One group of independent blocks, one to each bit of a slot, in place:
+  // the rounds of a single block on eight planes. As in encrypt, everything
+  // is compiled into it.
+  template <std::size_t n>
+  [[gnu::flatten]] static void encrypt(const LaneKeys<Schedule::encryption>& keys,
+                                       Group<Word> (&groups)[n]) {
+    static_assert(n == 1);
+    Group<Word>& words = groups[0];
+    Planes<Word> planes = toState<Word, blocksPerLane>(words);
+    xorInto(planes, roundKey<0>(keys));
+    encryptRounds(planes, keys, std::make_index_sequence<roundKeyCount - 1>{});
+    words = fromState<Word, blocksPerLane>(planes);
+    // Ten skipped ShiftRows: two to make up.
+    shiftRowsTwice<Word, blocksPerLane>(words);
+    // Memory of the core's own that held the blocks' plaintext.
+    secureWipe(planes);
   }
 
   // --- Decryption ----------------------------------------------------------

@@ -1,6 +1,7 @@
 // What a block core is: one implementation's AES-128 on whole blocks, with
 // nothing of any mode, stated as the concept BlockCore below. The modes
-// (modes/cbc_mode.hpp, modes/block_functions.hpp) are written once over the
+// (modes/cbc_mode.hpp, modes/block_functions.hpp, modes/many_blocks.hpp,
+// modes/cbc_messages.hpp) are written once over the
 // cores; each implementation's file in its family's folder is a core and the
 // line that builds its implementation from it (modes/implementation_of.hpp),
 // where BlockCore checks it.
@@ -64,6 +65,12 @@ struct CoreHooks {
   // core's form once for a CBC update call, where the core's round keys are
   // not the block functions' (bit-planes of the cipher's own schedule).
   bool fromWords = false;
+  // LaneKeys<schedule>, laneKeysFromWords<schedule>(words, laneKeys): where
+  // encrypt<n> and decrypt<n> of independent blocks take round keys in a
+  // form of their own (the bitsliced groups' bit-planes, in either
+  // direction), that form and the block functions' words into it; else
+  // they take RoundKeys.
+  bool laneKeys = false;
   // SingleBlockCore: for a core whose lanes hold several blocks, the core of
   // its file that takes single blocks better (the block functions, the
   // blocks that do not fill a lane, one-block update calls).
@@ -109,6 +116,28 @@ concept ConvertsWords = requires(const std::uint32_t* words,
 };
 
 template <typename Core>
+concept HasLaneKeys =
+    requires(const std::uint32_t* words,
+             typename Core::template LaneKeys<Schedule::encryption>& encryptionKeys,
+             typename Core::template LaneKeys<Schedule::decryption>& decryptionKeys) {
+  Core::template laneKeysFromWords<Schedule::encryption>(words, encryptionKeys);
+  Core::template laneKeysFromWords<Schedule::decryption>(words, decryptionKeys);
+};
+
+// The round keys that independent blocks take: LaneKeys where the core has
+// a form of its own for them, else its RoundKeys.
+template <typename Core, Schedule schedule>
+struct LaneKeysOfCore {
+  using type = RoundKeysOf<Core, schedule>;
+};
+template <typename Core, Schedule schedule>
+requires(Core::hooks.laneKeys) struct LaneKeysOfCore<Core, schedule> {
+  using type = typename Core::template LaneKeys<schedule>;
+};
+template <typename Core, Schedule schedule>
+using LaneKeysOf = typename LaneKeysOfCore<Core, schedule>::type;
+
+template <typename Core>
 concept NamesSingleBlockCore = requires {
   typename Core::SingleBlockCore;
 };
@@ -120,6 +149,7 @@ concept HooksAsFlagged = (PlacesRoundKeys<Core> == Core::hooks.place) &&
                          (EncryptsBytes<Core> == Core::hooks.encryptBytes) &&
                          (DecryptsBytes<Core> == Core::hooks.decryptBytes) &&
                          (ConvertsWords<Core> == Core::hooks.fromWords) &&
+                         (HasLaneKeys<Core> == Core::hooks.laneKeys) &&
                          (NamesSingleBlockCore<Core> == Core::hooks.singleBlockCore);
 
 // A lane of several blocks, in a register or a group of words: the mode
@@ -148,7 +178,9 @@ concept CoreMembers = requires(const std::uint8_t* bytes, std::uint8_t* output,
                                RoundKeysOf<Core, Schedule::decryption>& decryptionKeys,
                                typename Core::Key key, typename Core::Block block,
                                typename Core::Lane (&group)[Core::lanes],
-                               typename Core::Lane (&lane)[1]) {
+                               typename Core::Lane (&lane)[1],
+                               const LaneKeysOf<Core, Schedule::encryption>& encryptionLaneKeys,
+                               const LaneKeysOf<Core, Schedule::decryption>& decryptionLaneKeys) {
   { Core::hooks } -> std::same_as<const CoreHooks&>;
   // The round keys of either schedule in the core's own form (vectors,
   // bit-planes, words): an array or an aggregate that secureWipe reaches
@@ -174,12 +206,16 @@ concept CoreMembers = requires(const std::uint8_t* bytes, std::uint8_t* output,
   // Whether the encryption loop takes two blocks at a time, where its own
   // instructions weigh.
   { Core::unrollEncryption } -> std::same_as<const bool&>;
-  // Decryption in groups of `lanes` lanes in place (as many as keep the
-  // core's units busy), then of half as many, down to one.
+  // Independent blocks (CBC decryption's, the many-block functions') in
+  // groups of `lanes` lanes in place (as many as keep the core's units
+  // busy), then of half as many, down to one; decryption with RoundKeys too.
   { Core::lanes } -> std::same_as<const std::size_t&>;
   { Core::blocksPerLane } -> std::same_as<const std::size_t&>;
   Core::template decrypt<Core::lanes>(decryptionKeys, group);
   Core::template decrypt<1>(decryptionKeys, lane);
+  Core::template encrypt<Core::lanes>(encryptionLaneKeys, group);
+  Core::template encrypt<1>(encryptionLaneKeys, lane);
+  Core::template decrypt<Core::lanes>(decryptionLaneKeys, group);
   // False where lanes are arrays in memory: the mode then wipes them after
   // each group. Memory a core works in besides (bit-planes) it wipes
   // itself, with secureWipe.

@@ -39,6 +39,7 @@
 #include "common/key_schedule.hpp"
 #include "common/secure_wipe.hpp"
 #include "modes/block_core.hpp"
+#include "modes/lane_groups.hpp"
 
 namespace aes128 {
 // Internal linkage (common/build_config.hpp).
@@ -82,8 +83,7 @@ template <typename Core>
 struct CbcMode {
   using Block = typename Core::Block;
   using Lane = typename Core::Lane;
-  static constexpr std::size_t laneBytes = Core::blocksPerLane * blockBytes;
-  static_assert(Core::lanes > 0 && (Core::lanes & (Core::lanes - 1)) == 0);
+  static constexpr std::size_t laneBytes = LaneGroups<Core>::laneBytes;
 
   template <Schedule schedule>
   using RoundKeys = typename Core::template RoundKeys<schedule>;
@@ -202,31 +202,36 @@ struct CbcMode {
                                                                       Block& chain,
                                                                       std::uint8_t* data,
                                                                       std::size_t blocks) {
-    const std::size_t laneCount = blocks / Core::blocksPerLane;
-    std::size_t lane = 0;
-    for (; lane + Core::lanes <= laneCount; lane += Core::lanes) {
-      decryptGroup<Core::lanes>(roundKeys, data + lane * laneBytes, chain);
-    }
-    decryptTail<Core::lanes / 2>(roundKeys, data, lane, laneCount, chain);
-    if constexpr (Core::blocksPerLane > 1) {
-      std::uint8_t* tail = data + laneCount * laneBytes;
-      const std::size_t rest = blocks - laneCount * Core::blocksPerLane;
-      if constexpr (!std::is_same_v<SingleBlockCore<Core>, Core>) {
-        CbcMode<SingleBlockCore<Core>>::decryptBlocks(roundKeys, chain, tail, rest);
-      } else if (rest > 0) {
-        // The rest of the buffer is never read back, nor the chain it leaves.
-        const Block last = Core::load(tail + (rest - 1) * blockBytes);
-        std::uint8_t buffer[laneBytes] = {};
-        std::memcpy(buffer, tail, rest * blockBytes);
-        decryptGroup<1>(roundKeys, buffer, chain);
-        std::memcpy(tail, buffer, rest * blockBytes);
-        secureWipe(buffer);
-        chain = last;
-      }
-    }
+    LaneGroups<Core>::run(Chained<Keys>{roundKeys, chain}, data, data, blocks);
+  }
+
+  // A kept key's words into round keys that are WordKeys' values.
+  template <typename Kept, typename Keys, std::size_t... r>
+  AES128_CORE_INLINE static void copyWordKeys(const Kept& kept, Keys& roundKeys,
+                                              std::index_sequence<r...> /*rounds*/) {
+    ((roundKeys[r] = roundKey<r>(kept)), ...);
   }
 
  private:
+  // CBC decryption's groups, in place: each chained to the ciphertext
+  // before it; blocks short of a lane through the core that takes single
+  // blocks, where it is another.
+  template <typename Keys>
+  struct Chained {
+    const Keys& roundKeys;
+    Block& chain;
+    template <std::size_t n>
+    AES128_CORE_INLINE void group(const std::uint8_t* /*input*/, std::uint8_t* data) const {
+      decryptGroup<n>(roundKeys, data, chain);
+    }
+    AES128_CORE_INLINE void single(const std::uint8_t* /*input*/, std::uint8_t* data,
+                                   std::size_t blocks) const {
+      CbcMode<SingleBlockCore<Core>>::decryptBlocks(roundKeys, chain, data, blocks);
+    }
+    // The buffer's chain is not the blocks': the last of them is.
+    AES128_CORE_INLINE void afterBuffer(Block last) const { chain = last; }
+  };
+
   template <Schedule schedule>
   AES128_CORE_INLINE static void inCoreForm(const std::uint32_t* words, OutputBytes iv,
                                             std::uint8_t* data, std::uint32_t length) {
@@ -240,12 +245,6 @@ struct CbcMode {
     // conversion on, they were spilt to slots that no wipe reaches.
     blocksOfPiece<schedule>(readAgain(roundKeys), iv, data, length);
     secureWipe(roundKeys);
-  }
-
-  template <typename Kept, typename Keys, std::size_t... r>
-  AES128_CORE_INLINE static void copyWordKeys(const Kept& kept, Keys& roundKeys,
-                                              std::index_sequence<r...> /*rounds*/) {
-    ((roundKeys[r] = roundKey<r>(kept)), ...);
   }
 
   template <Schedule schedule, typename Keys>
@@ -269,21 +268,6 @@ struct CbcMode {
     chain = Core::encrypt(roundKeys, Core::bitwiseXor(chain, Core::load(block)));
     Core::store(block, chain);
     return chain;
-  }
-
-  // The lanes left after the whole groups, fewer than a group, in groups of
-  // n, n / 2 ... 1 lanes: at most one of each.
-  template <std::size_t n, typename Keys>
-  AES128_CORE_INLINE static void decryptTail(const Keys& roundKeys, std::uint8_t* data,
-                                             std::size_t& lane, std::size_t laneCount,
-                                             Block& chain) {
-    if constexpr (n > 0) {
-      if (lane + n <= laneCount) {
-        decryptGroup<n>(roundKeys, data + lane * laneBytes, chain);
-        lane += n;
-      }
-      decryptTail<n / 2>(roundKeys, data, lane, laneCount, chain);
-    }
   }
 
   // n lanes at `group` in place; `chain` is the ciphertext block before them
@@ -313,20 +297,11 @@ struct CbcMode {
     }
   }
 
-  // A lane is a block, unless the core holds several blocks to a register.
   AES128_CORE_INLINE static Lane loadLane(const std::uint8_t* bytes) {
-    if constexpr (Core::blocksPerLane == 1) {
-      return Core::load(bytes);
-    } else {
-      return Core::loadLane(bytes);
-    }
+    return LaneGroups<Core>::loadLane(bytes);
   }
   AES128_CORE_INLINE static void storeLane(std::uint8_t* bytes, Lane lane) {
-    if constexpr (Core::blocksPerLane == 1) {
-      Core::store(bytes, lane);
-    } else {
-      Core::storeLane(bytes, lane);
-    }
+    LaneGroups<Core>::storeLane(bytes, lane);
   }
   // The ciphertexts the first lane's blocks are chained to: `chain`, then the
   // blocks of the lane but its last.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 
+#include "cbc/aes_cbc.hpp"
 #include "common/build_config.hpp"
 #include "common/key_schedule.hpp"
 
@@ -29,8 +30,13 @@ using Pkcs7EncryptFunction = std::uint32_t (*)(ConstWords roundKeys, OutputBytes
                                                std::uint32_t capacity) noexcept;
 using Pkcs7DecryptFunction = std::int64_t (*)(ConstWords roundKeys, OutputBytes iv,
                                               std::uint8_t* data, std::uint32_t length) noexcept;
+// The messages calls with the words of the schedule of their direction.
+using MessagesFunction = void (*)(ConstWords roundKeys,
+                                  std::span<const aes_128_cbc_message> messages) noexcept;
 using KeySetupFunction = void (*)(OutputWords roundKeys, ConstBytes key) noexcept;
 using BlockFunction = void (*)(ConstWords roundKeys, ConstBytes input, OutputBytes output) noexcept;
+using BlocksFunction = void (*)(ConstWords roundKeys, const std::uint8_t* input,
+                                std::uint8_t* output, std::uint32_t length) noexcept;
 
 struct Implementation {
   // As aes_128_cbc_implementation() reports it.
@@ -44,11 +50,16 @@ struct Implementation {
   CbcUpdateFunction decryptUpdate;
   Pkcs7EncryptFunction encryptPkcs7;
   Pkcs7DecryptFunction decryptPkcs7;
+  MessagesFunction encryptMessages;
+  MessagesFunction decryptMessages;
   // The block functions, as cipher/rijndael.hpp documents them.
   KeySetupFunction keySetupEnc;
   BlockFunction encryptBlock;
   KeySetupFunction keySetupDec;
   BlockFunction decryptBlock;
+  // The many-block functions, as cipher/rijndael.hpp documents them.
+  BlocksFunction encryptBlocks;
+  BlocksFunction decryptBlocks;
   // For the test that looks for what a call left behind: the round keys of
   // `key` as this implementation holds them in memory, as bytes. Returns
   // their count, or 0 if `image` is too small.

@@ -7,8 +7,10 @@
 
 #include "modes/block_core.hpp"
 #include "modes/block_functions.hpp"
+#include "modes/cbc_messages.hpp"
 #include "modes/cbc_mode.hpp"
 #include "modes/implementation.hpp"
+#include "modes/many_blocks.hpp"
 #include "modes/pkcs7.hpp"
 
 namespace aes128 {
@@ -29,10 +31,14 @@ constexpr Implementation implementationOf(const char* name, bool (*supported)() 
           Mode::decryptUpdateEntry,
           entryOf<Pkcs7<Mode>::encrypt>,
           entryOf<Pkcs7<Mode>::decrypt>,
+          entryOf<CbcMessages<Core>::encrypt>,
+          entryOf<CbcMessages<Core>::decrypt>,
           Block::template keySetup<Schedule::encryption>,
           Block::encrypt,
           Block::template keySetup<Schedule::decryption>,
           Block::decrypt,
+          ManyBlocks<Core>::template entry<Schedule::encryption>,
+          ManyBlocks<Core>::template entry<Schedule::decryption>,
           Mode::roundKeyImage};
 }
 

@@ -17,7 +17,8 @@
 //   shuffle(Vector table, Vector index)      byte i = table[index[i]], 0 for
 //                                            indices 0x80..0x8f
 //   shiftUp<bytes>(Vector)          towards the higher byte positions
-//   decryptionLanes                 blocks decrypted together
+//   lanes                           blocks taken together, where they do
+//                                   not depend on each other
 #pragma once
 
 #ifndef AES128_CORE_INLINE
@@ -45,7 +46,7 @@ struct Core {
   using Lane = Vector;
   static constexpr std::size_t blocksPerLane = 1;
   static constexpr bool lanesInRegisters = true;
-  static constexpr std::size_t lanes = Ops::decryptionLanes;
+  static constexpr std::size_t lanes = Ops::lanes;
   static constexpr bool unrollEncryption = false;
   // Round keys go into the rounds' basis and byte order as they are placed;
   // InvMixColumns by shuffles.
@@ -241,21 +242,49 @@ struct Core {
     return Ops::bitwiseXor(Ops::bitwiseXor(Ops::shuffle(mixed, rotate1), rest), roundKey);
   }
 
-  template <typename Keys, std::size_t... m>
-  AES128_CORE_INLINE static Vector encrypt(const EncryptionTables& tables, const Keys& roundKeys,
-                                           Vector block, std::index_sequence<m...> /*rounds*/) {
-    Vector state = Ops::bitwiseXor(bytesThrough(tables.input, block), roundKey<0>(roundKeys));
-    ((state = encryptRound<m + 1>(tables, state, roundKey<m + 1>(roundKeys))), ...);
-    return Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(state)), lastRoundOrder),
-                           roundKey<roundKeyCount - 1>(roundKeys));
+  template <std::size_t n>
+  using Lanes = Vector[n];
+
+  template <std::size_t m, std::size_t n>
+  AES128_CORE_INLINE static void encryptRoundOfLanes(const EncryptionTables& tables,
+                                                     Lanes<n>& state, Vector roundKey) {
+#pragma GCC unroll 4
+    for (Vector& lane : state) {
+      lane = encryptRound<m>(tables, lane, roundKey);
+    }
+  }
+
+  template <std::size_t n, typename Keys, std::size_t... m>
+  AES128_CORE_INLINE static void encryptBlocks(const EncryptionTables& tables,
+                                               const Keys& roundKeys, Lanes<n>& state,
+                                               std::index_sequence<m...> /*rounds*/) {
+#pragma GCC unroll 4
+    for (Vector& lane : state) {
+      lane = Ops::bitwiseXor(bytesThrough(tables.input, lane), roundKey<0>(roundKeys));
+    }
+    (encryptRoundOfLanes<m + 1>(tables, state, roundKey<m + 1>(roundKeys)), ...);
+#pragma GCC unroll 4
+    for (Vector& lane : state) {
+      lane = Ops::bitwiseXor(reorder(inverseThrough(tables.last, invert(lane)), lastRoundOrder),
+                             roundKey<roundKeyCount - 1>(roundKeys));
+    }
+  }
+
+  // n blocks in place, each lane a block: where they do not depend on each
+  // other, the processor overlaps them.
+  template <std::size_t n, typename Keys>
+  AES128_CORE_INLINE static void encrypt(const Keys& roundKeys, Lanes<n>& state) {
+    const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
+                                  loadPair(sboxTimes2), loadPair(sboxLast)};
+    encryptBlocks(tables, readAgain(roundKeys), state,
+                  std::make_index_sequence<roundKeyCount - 2>{});
   }
 
   template <typename Keys>
   AES128_CORE_INLINE static Vector encrypt(const Keys& roundKeys, Vector block) {
-    const EncryptionTables tables{loadPair(encryptionInput), loadPair(sboxTimes1),
-                                  loadPair(sboxTimes2), loadPair(sboxLast)};
-    return encrypt(tables, readAgain(roundKeys), block,
-                   std::make_index_sequence<roundKeyCount - 2>{});
+    Lanes<1> state = {block};
+    encrypt(roundKeys, state);
+    return state[0];
   }
 
   // --- Decryption ----------------------------------------------------------------
@@ -268,9 +297,6 @@ struct Core {
     Pair times9;
     Pair last;
   };
-
-  template <std::size_t n>
-  using Lanes = Vector[n];
 
   // Round m = 1..9 of the equivalent inverse cipher: InvSubBytes times 14,
   // 11, 13 and 9, InvShiftRows by the state's order, InvMixColumns as

@@ -45,7 +45,7 @@ struct Neon {
   using Vector = uint8x16_t;
 
   // Two blocks: the rounds' tables take about half of the vector registers.
-  static constexpr std::size_t decryptionLanes = 2;
+  static constexpr std::size_t lanes = 2;
 
   AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
   AES128_CORE_INLINE static void store(std::uint8_t* bytes, Vector value) {

@@ -37,7 +37,7 @@ struct Ssse3 {
 
   // Two blocks: with 16 vector registers (8 on 32-bit x86) and about a dozen
   // tables, more would only spill.
-  static constexpr std::size_t decryptionLanes = 2;
+  static constexpr std::size_t lanes = 2;
 
   AES128_CORE_INLINE static Vector load(const std::uint8_t* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
