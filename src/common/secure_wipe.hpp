@@ -74,3 +74,12 @@ inline constexpr std::size_t scrubbedStackBytes = 4096;
   unsigned char area[scrubbedStackBytes];
   secureWipe(area);
 }
+
+// Optimising for size (-Os, -Oz), the compilers inline less and keep more
+// in stack slots, round keys among them (the test of the wipe found the
+// SSSE3 and bitsliced ones): such builds scrub after every call.
+#if defined(__OPTIMIZE_SIZE__)
+inline constexpr bool optimisedForSize = true;
+#else
+inline constexpr bool optimisedForSize = false;
+#endif

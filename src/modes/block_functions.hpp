@@ -32,8 +32,8 @@ namespace aes128 {
 // Internal linkage (common/build_config.hpp).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
-// Where registers are few, as said above.
-inline constexpr bool scrubStackAfterBlockCall = sizeof(void*) < 8;
+// Where registers are few, as said above, and optimising for size.
+inline constexpr bool scrubStackAfterBlockCall = sizeof(void*) < 8 || optimisedForSize;
 
 template <typename Core>
 struct BlockFunctions {

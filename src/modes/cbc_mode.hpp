@@ -49,13 +49,13 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 // and with Clang, whose register allocation keeps some of the vector-permute
 // expansion's round keys in spill slots, the compilers leave key material
 // in stack slots that no wipe can name (the test of the wipe found them).
-// There the implementation's entries are Scrubbed: the call in a function of
-// its own, then the stack that function used wiped, more than any call's
-// frames take.
+// There, and in builds optimised for size, the implementation's entries are
+// Scrubbed: the call in a function of its own, then the stack that function
+// used wiped, more than any call's frames take.
 #if defined(__clang__)
 inline constexpr bool scrubStackAfterCall = true;
 #else
-inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8;
+inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8 || optimisedForSize;
 #endif
 
 template <auto function>
