@@ -31,43 +31,43 @@ class KeptKey : public ::testing::TestWithParam<const Implementation*> {
   void SetUp() override {
     const Implementation& implementation = *GetParam();
     if (implementation.supported()) {
-      implementation.keySetupEnc(aes128::OutputWords(keys_.encryption), key_);
-      implementation.keySetupDec(aes128::OutputWords(keys_.decryption), key_);
+      implementation.keySetupEnc(aes128::OutputWords(keptKeys.encryption), messageKey);
+      implementation.keySetupDec(aes128::OutputWords(keptKeys.decryption), messageKey);
     }
   }
 
   void encryptUpdate(Block& iv, std::uint8_t* data, std::size_t length) const {
-    GetParam()->encryptUpdate(aes128::ConstWords(keys_.encryption), iv, data,
+    GetParam()->encryptUpdate(aes128::ConstWords(keptKeys.encryption), iv, data,
                               static_cast<std::uint32_t>(length));
   }
   void decryptUpdate(Block& iv, std::uint8_t* data, std::size_t length) const {
-    GetParam()->decryptUpdate(aes128::ConstWords(keys_.decryption), iv, data,
+    GetParam()->decryptUpdate(aes128::ConstWords(keptKeys.decryption), iv, data,
                               static_cast<std::uint32_t>(length));
   }
   std::uint32_t encryptPkcs7(Block& iv, std::uint8_t* data, std::size_t length,
                              std::size_t capacity) const {
-    return GetParam()->encryptPkcs7(aes128::ConstWords(keys_.encryption), iv, data,
+    return GetParam()->encryptPkcs7(aes128::ConstWords(keptKeys.encryption), iv, data,
                                     static_cast<std::uint32_t>(length),
                                     static_cast<std::uint32_t>(capacity));
   }
   std::int64_t decryptPkcs7(Block& iv, std::uint8_t* data, std::size_t length) const {
-    return GetParam()->decryptPkcs7(aes128::ConstWords(keys_.decryption), iv, data,
+    return GetParam()->decryptPkcs7(aes128::ConstWords(keptKeys.decryption), iv, data,
                                     static_cast<std::uint32_t>(length));
   }
 
   // A last block that decrypts to `lastBlock`, after one random block.
   Bytes ciphertextEndingIn(const Block& lastBlock) {
-    Bytes data = random_.bytes(aes_block_bytes);
+    Bytes data = seeded.bytes(aes_block_bytes);
     data.insert(data.end(), lastBlock.begin(), lastBlock.end());
-    Block chain = iv_;
+    Block chain = messageIv;
     encryptUpdate(chain, data.data(), data.size());
     return data;
   }
 
-  SeededRandom random_;
-  const Block key_ = random_.block();
-  const Block iv_ = random_.block();
-  aes_128_cbc_key keys_{};
+  SeededRandom seeded;
+  const Block messageKey = seeded.block();
+  const Block messageIv = seeded.block();
+  aes_128_cbc_key keptKeys{};
 };
 
 // Cut points: 0, then random block boundaries up to `blocks`, in order.
@@ -84,19 +84,19 @@ TEST_P(KeptKey, AnySplitGivesTheOneCallBytes) {
   constexpr int messages = 12;
   constexpr std::size_t maxLength = 300 * aes_block_bytes;
   for (int n = 0; n < messages; ++n) {
-    const Bytes message = random_.bytes(random_.upTo(maxLength));
+    const Bytes message = seeded.bytes(seeded.upTo(maxLength));
     const std::size_t padded = (message.size() / aes_block_bytes + 1) * aes_block_bytes;
     Bytes expected = message;
     expected.resize(padded, static_cast<std::uint8_t>(padded - message.size()));
-    reference::cbcEncrypt(key_, iv_, expected);
+    reference::cbcEncrypt(messageKey, messageIv, expected);
     const std::string what =
         "message " + std::to_string(n) + " of " + std::to_string(message.size()) + " bytes";
 
     // Encryption: whole blocks through the updates, the rest padded.
     Bytes data = message;
     data.resize(padded);
-    const std::vector<std::size_t> cuts = cutsAtBlocks(random_, message.size() / aes_block_bytes);
-    Block iv = iv_;
+    const std::vector<std::size_t> cuts = cutsAtBlocks(seeded, message.size() / aes_block_bytes);
+    Block iv = messageIv;
     for (std::size_t c = 1; c < cuts.size(); ++c) {
       encryptUpdate(iv, data.data() + cuts[c - 1] * aes_block_bytes,
                     (cuts[c] - cuts[c - 1]) * aes_block_bytes);
@@ -111,8 +111,8 @@ TEST_P(KeptKey, AnySplitGivesTheOneCallBytes) {
 
     // Decryption at other cuts, the last piece at least a block.
     const std::vector<std::size_t> decryptionCuts =
-        cutsAtBlocks(random_, padded / aes_block_bytes - 1);
-    iv = iv_;
+        cutsAtBlocks(seeded, padded / aes_block_bytes - 1);
+    iv = messageIv;
     for (std::size_t c = 1; c < decryptionCuts.size(); ++c) {
       decryptUpdate(iv, data.data() + decryptionCuts[c - 1] * aes_block_bytes,
                     (decryptionCuts[c] - decryptionCuts[c - 1]) * aes_block_bytes);
@@ -131,18 +131,18 @@ TEST_P(KeptKey, AnySplitGivesTheOneCallBytes) {
 TEST_P(KeptKey, Pkcs7PadsEachLengthAndReadsItBack) {
   SKIP_UNSUPPORTED(GetParam());
   for (std::size_t padding = 1; padding <= aes_block_bytes; ++padding) {
-    const Bytes message = random_.bytes(2 * aes_block_bytes - padding);
+    const Bytes message = seeded.bytes(2 * aes_block_bytes - padding);
     Bytes data = message;
     data.resize(2 * aes_block_bytes);
-    Block iv = iv_;
+    Block iv = messageIv;
     ASSERT_EQ(encryptPkcs7(iv, data.data(), message.size(), data.size()), data.size());
     Bytes plaintext = data;
-    Block chain = iv_;
+    Block chain = messageIv;
     decryptUpdate(chain, plaintext.data(), plaintext.size());
     EXPECT_TRUE(std::all_of(plaintext.end() - static_cast<std::ptrdiff_t>(padding), plaintext.end(),
                             [&](std::uint8_t b) { return b == padding; }))
         << "padding " << padding;
-    iv = iv_;
+    iv = messageIv;
     ASSERT_EQ(decryptPkcs7(iv, data.data(), data.size()),
               static_cast<std::int64_t>(message.size()));
     EXPECT_TRUE(sameBytes("padding " + std::to_string(padding), message,
@@ -155,7 +155,7 @@ TEST_P(KeptKey, Pkcs7PadsEachLengthAndReadsItBack) {
 TEST_P(KeptKey, WrongPaddingZeroesTheBufferAndAdvancesTheIv) {
   SKIP_UNSUPPORTED(GetParam());
   std::vector<std::pair<std::string, Block>> wrongBlocks;
-  Block block = random_.block();
+  Block block = seeded.block();
   for (const std::uint8_t padByte : std::array<std::uint8_t, 3>{0, 17, 255}) {
     block.back() = padByte;
     wrongBlocks.emplace_back("pad byte " + std::to_string(padByte), block);
@@ -173,7 +173,7 @@ TEST_P(KeptKey, WrongPaddingZeroesTheBufferAndAdvancesTheIv) {
         std::copy(data.end() - aes_block_bytes, data.end(), last.begin());
         return last;
       }();
-      Block iv = iv_;
+      Block iv = messageIv;
       if (from > 0) {
         decryptUpdate(iv, data.data(), from);
       }
@@ -189,13 +189,13 @@ TEST_P(KeptKey, WrongPaddingZeroesTheBufferAndAdvancesTheIv) {
 // written past the capacity.
 TEST_P(KeptKey, InputThatDoesNotFitIsTurnedAwayUntouched) {
   SKIP_UNSUPPORTED(GetParam());
-  const Bytes original = random_.bytes(4 * aes_block_bytes);
+  const Bytes original = seeded.bytes(4 * aes_block_bytes);
   const auto untouched = [&](const std::string& what, const Bytes& data, const Block& iv) {
     EXPECT_TRUE(sameBytes(what + ": buffer", original, data));
-    EXPECT_TRUE(sameBytes(what + ": IV", iv_, iv));
+    EXPECT_TRUE(sameBytes(what + ": IV", messageIv, iv));
   };
   Bytes data = original;
-  Block iv = iv_;
+  Block iv = messageIv;
   for (const std::size_t length : {std::size_t{0}, std::size_t{16}, std::size_t{31}}) {
     EXPECT_EQ(encryptPkcs7(iv, data.data(), length, length / 16 * 16 + 15), 0U);
     untouched("capacity one short, length " + std::to_string(length), data, iv);

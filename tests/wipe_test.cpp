@@ -130,8 +130,8 @@ void keptKeyCalls(const Implementation& implementation, Inputs& inputs) {
   std::uint8_t* data = inputs.data.data();
   const std::array<aes_128_cbc_message, 3> messages{
       {{ivs[0].data(), data, 5 * 16},
-       {ivs[1].data(), data + 5 * 16, 12 * 16},
-       {ivs[2].data(), data + 17 * 16, length - 17 * 16}}};
+       {ivs[1].data(), data + std::ptrdiff_t{5} * 16, 12 * 16},
+       {ivs[2].data(), data + std::ptrdiff_t{17} * 16, length - 17 * 16}}};
   implementation.encryptMessages(inputs.encryption, messages);
   ivs = {inputs.iv, inputs.iv, inputs.iv};
   implementation.decryptMessages(inputs.decryption, messages);

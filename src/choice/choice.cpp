@@ -2,8 +2,10 @@
 // and the first the CPU supports.
 #include "choice/choice.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <span>
 
 #include "modes/implementation.hpp"
@@ -38,19 +40,19 @@ constexpr const Implementation* lastResort = &bitslicedImplementation;
 static_assert(candidates.back() == lastResort);
 
 // The table-driven implementation is built in every build, for its own
-// tests and as the block cipher the table-only build stands on.
-constexpr auto everyImplementation = [] {
-  if constexpr (candidates.back() == &tableImplementation) {
-    return candidates;
-  } else {
-    std::array<const Implementation*, candidates.size() + 1> all{};
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-      all[i] = candidates[i];
-    }
-    all.back() = &tableImplementation;
-    return all;
-  }
-}();
+// tests and as the block cipher the table-only build stands on: every
+// implementation is the choosable ones, then it where it is not among them.
+constexpr std::size_t implementationCount =
+    candidates.size() + (candidates.back() == &tableImplementation ? 0 : 1);
+
+constexpr std::array<const Implementation*, implementationCount> listEveryImplementation() {
+  std::array<const Implementation*, implementationCount> all{};
+  std::copy(candidates.begin(), candidates.end(), all.begin());
+  all.back() = &tableImplementation;
+  return all;
+}
+
+constexpr auto everyImplementation = listEveryImplementation();
 
 }  // namespace
 

@@ -75,7 +75,7 @@ int main() {
   const bool blockApi = check("Block API gives the first ciphertext block",
                               std::span(caseCiphertext).first<aes_block_bytes>(), block);
 
-  aes_128_cbc_key keys;
+  aes_128_cbc_key keys{};
   aes_128_cbc_key_setup(keys, caseKey);
   std::array<std::uint8_t, aes_block_bytes> iv = caseIv;
   aes_128_cbc_encrypt_update(keys, iv, data.data(), aes_block_bytes);
