@@ -15,7 +15,10 @@ ensure_packages cmake g++ make libgtest-dev googletest clang-14 clang-tidy-14 cl
   libclang-rt-14-dev cppcheck valgrind pkg-config python3
 
 readonly root=$PWD
-readonly fuzz_runs=${AES_FUZZ_RUNS:-1000000}
+# Each input now goes through every implementation's one-shot, kept-key,
+# many-block and messages calls, about 600 inputs a second here: 200,000
+# take some six minutes, where a million would take half of CI's time.
+readonly fuzz_runs=${AES_FUZZ_RUNS:-200000}
 work=$(mktemp -d)
 readonly work
 trap 'rm -rf "$work"' EXIT
