@@ -17,9 +17,10 @@ ensure_packages() {
   if ((${#missing[@]} > 0)); then
     echo "Installing: ${missing[*]}"
     if [[ -z ${ENSURE_PACKAGES_UPDATED:-} ]]; then
-      apt-get update -q
+      apt-get update -q -o Acquire::Retries=3
       ENSURE_PACKAGES_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      -o Acquire::Retries=3 "${missing[@]}"
   fi
 }

@@ -32,12 +32,12 @@ fetch_qemu() {
       'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
       >"$backports_sources"
   fi
-  apt-get update -q
+  apt-get update -q -o Acquire::Retries=3
   local download
   download=$(mktemp -d)
   # apt downloads as its own unprivileged user.
   chmod 0777 "$download"
-  (cd "$download" && apt-get download -q qemu-user/bookworm-backports)
+  (cd "$download" && apt-get download -q -o Acquire::Retries=3 qemu-user/bookworm-backports)
   # The package holds an emulator for every architecture; only the x86-64
   # one is kept.
   dpkg -x "$download"/qemu-user_*.deb "$download/unpacked"

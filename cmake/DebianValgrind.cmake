@@ -20,9 +20,10 @@ function(aes_debian_valgrind arch dir out_tool out_reason)
       message(STATUS "Fetching Debian's valgrind:${arch} into ${dir}")
       set(state ${dir}/apt)
       file(MAKE_DIRECTORY ${state}/lists/partial ${state}/cache/archives/partial)
-      set(apt ${AES_APT_GET} -q -o Dir::State::Lists=${state}/lists -o Dir::Cache=${state}/cache
-              -o Dir::State::status=/dev/null -o APT::Architecture=${arch}
-              -o APT::Architectures::=${arch} -o APT::Sandbox::User=root)
+      set(apt ${AES_APT_GET} -q -o Acquire::Retries=3 -o Dir::State::Lists=${state}/lists
+              -o Dir::Cache=${state}/cache -o Dir::State::status=/dev/null
+              -o APT::Architecture=${arch} -o APT::Architectures::=${arch}
+              -o APT::Sandbox::User=root)
       execute_process(COMMAND ${apt} update RESULT_VARIABLE status OUTPUT_VARIABLE output
                       ERROR_VARIABLE output)
       if(status EQUAL 0)

@@ -25,6 +25,14 @@ readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # C++ runtimes for the Linux ones, and the kernel whose drivers the initramfs
 # loads (virtio disk and 9p shares, ext4).
 readonly packages=mount,wine,wine32,libstdc++6:i386,python3,linux-image-amd64
+# Taken from the release alone: a test machine needs no security or stable
+# updates, and their indexes change daily, so that a mirror caught mid-sync
+# (an index whose size the release file does not give) failed the image.
+# The release's own indexes change only at point releases; a failed attempt
+# is tried again after a pause all the same.
+readonly mirror=http://deb.debian.org/debian
+readonly image_attempts=3
+readonly image_retry_pause=60
 readonly modules=(virtio_pci virtio_blk 9pnet_virtio 9p crc32c_generic ext4)
 # Full emulation is slow enough that a boot takes seconds and a Wine start
 # several; these limits are far beyond both.
@@ -97,10 +105,17 @@ make_root_image() {
   local dir=$1
   rm -rf "$dir/rootfs" "$dir/modules"
   echo "vm.sh: installing $packages into a Debian image (a few minutes, once)"
-  mmdebstrap --quiet --variant=apt --architectures=amd64,i386 \
-    --aptopt='APT::Install-Recommends "false"' --include="$packages" \
-    bookworm "$dir/rootfs" >"$dir/mmdebstrap.log" 2>&1 ||
-    { tail -n 20 "$dir/mmdebstrap.log" >&2; die "mmdebstrap failed"; }
+  local attempt
+  for ((attempt = 1; ; attempt++)); do
+    mmdebstrap --variant=apt --architectures=amd64,i386 \
+      --aptopt='APT::Install-Recommends "false"' --aptopt='Acquire::Retries "3"' \
+      --include="$packages" bookworm "$dir/rootfs" "$mirror" >"$dir/mmdebstrap.log" 2>&1 && break
+    grep -v '^I: ' "$dir/mmdebstrap.log" | tail -n 20 >&2
+    ((attempt < image_attempts)) || die "mmdebstrap failed $attempt times"
+    echo "vm.sh: mmdebstrap failed; trying again in $image_retry_pause s" >&2
+    rm -rf "$dir/rootfs"
+    sleep "$image_retry_pause"
+  done
   cp "$dir"/rootfs/boot/vmlinuz-* "$dir/vmlinuz"
   extract_modules "$dir/rootfs" "$dir"
   make_initramfs "$dir"
