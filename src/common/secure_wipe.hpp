@@ -83,3 +83,13 @@ inline constexpr bool optimisedForSize = true;
 #else
 inline constexpr bool optimisedForSize = false;
 #endif
+
+// The Windows x64 calling convention makes xmm6 to xmm15 callee-saved: a
+// function that uses them stores its caller's values in its own frame, so
+// a helper that an entry calls saves the entry's round keys there (the test
+// of the wipe found SSSE3 ones with MinGW-w64).
+#if defined(_WIN64)
+inline constexpr bool framesHoldCallersVectors = true;
+#else
+inline constexpr bool framesHoldCallersVectors = false;
+#endif

@@ -25,9 +25,6 @@
 #if !defined(AES128_CORE_ENTRY) || !defined(AES128_CORE_INLINE)
 #error "define AES128_CORE_ENTRY and AES128_CORE_INLINE before including this file"
 #endif
-#ifndef AES128_CORE_GROUP
-#define AES128_CORE_GROUP AES128_CORE_INLINE  // NOLINT(cppcoreguidelines-macro-usage)
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -49,13 +46,14 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 // and with Clang, whose register allocation keeps some of the vector-permute
 // expansion's round keys in spill slots, the compilers leave key material
 // in stack slots that no wipe can name (the test of the wipe found them).
-// There, and in builds optimised for size, the implementation's entries are
-// Scrubbed: the call in a function of its own, then the stack that function
-// used wiped, more than any call's frames take.
+// There, in builds optimised for size and on Windows x64, the
+// implementation's entries are Scrubbed: the call in a function of its own,
+// then the stack that function used wiped, more than any call's frames take.
 #if defined(__clang__)
 inline constexpr bool scrubStackAfterCall = true;
 #else
-inline constexpr bool scrubStackAfterCall = sizeof(void*) < 8 || optimisedForSize;
+inline constexpr bool scrubStackAfterCall =
+    sizeof(void*) < 8 || optimisedForSize || framesHoldCallersVectors;
 #endif
 
 template <auto function>
@@ -275,8 +273,8 @@ struct CbcMode {
   // that the ciphertext each lane is chained to is still in place when it is
   // read.
   template <std::size_t n, typename Keys>
-  AES128_CORE_GROUP static void decryptGroup(const Keys& roundKeys, std::uint8_t* group,
-                                             Block& chain) {
+  AES128_CORE_INLINE static void decryptGroup(const Keys& roundKeys, std::uint8_t* group,
+                                              Block& chain) {
     Lane state[n];
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < n; ++i) {
