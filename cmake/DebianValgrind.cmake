@@ -24,15 +24,16 @@ function(aes_debian_valgrind arch dir out_tool out_reason)
               -o Dir::Cache=${state}/cache -o Dir::State::status=/dev/null
               -o APT::Architecture=${arch} -o APT::Architectures::=${arch}
               -o APT::Sandbox::User=root)
-      execute_process(COMMAND ${apt} update RESULT_VARIABLE status OUTPUT_VARIABLE output
-                      ERROR_VARIABLE output)
-      if(status EQUAL 0)
-        execute_process(COMMAND ${apt} download valgrind WORKING_DIRECTORY ${state}
-                        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-      endif()
+      # An index that fails (a mirror caught mid-sync, as the security
+      # suite's was) fails the update but leaves the others, which hold
+      # the release's valgrind: the download is tried all the same.
+      execute_process(COMMAND ${apt} update OUTPUT_VARIABLE update_output
+                      ERROR_VARIABLE update_output)
+      execute_process(COMMAND ${apt} download valgrind WORKING_DIRECTORY ${state}
+                      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
       file(GLOB package ${state}/valgrind_*_${arch}.deb)
       if(NOT status EQUAL 0 OR NOT package)
-        string(STRIP "${output}" output)
+        string(STRIP "${update_output}\n${output}" output)
         set(reason "Debian's valgrind:${arch} could not be downloaded: ${output}")
       else()
         execute_process(COMMAND ${AES_DPKG_DEB} -x ${package} ${dir} RESULT_VARIABLE status
